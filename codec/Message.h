@@ -1,0 +1,79 @@
+// One device message: header map, code, source id and body, with its wire
+// form ("smx" line, sorted "name:value" lines, two empty lines, body), an
+// incremental parser of that form, and zlib compression of the body.
+//
+// Failures are results, never exceptions (allocation failure aside):
+// parse() returns a ParserState, compress()/uncompress() return 0, -100
+// (message not in the state the operation converts from) or a zlib code.
+#ifndef SATVARO_CODEC_MESSAGE_H
+#define SATVARO_CODEC_MESSAGE_H
+
+#include <cstdint>
+#include <string>
+
+namespace zeph {
+
+class MessagePrivate;
+
+class Message {
+public:
+    enum ParserState {
+        PARSER_IN_PROGRESS = 0,    // every byte taken, message not complete
+        PARSER_MESSAGE_READY = 1,  // a complete, valid message
+        PARSER_SYNTAX_ERROR = 2,   // not a valid message; scanner reset
+        PARSER_CHECKSUM_ERROR = 3  // complete, but the body fails its CRC
+    };
+
+    Message();
+    Message(const std::string& code, const std::string& source);
+    Message(const Message& other);  // deep copy; the header buffer starts empty
+    Message& operator=(const Message& other);
+    ~Message();
+
+    // Code, source, header entries and body; scanner state is ignored.
+    bool operator==(const Message& other) const;
+
+    void setCode(const std::string& code);
+    void setCode(int code);
+    void setSourceId(const std::string& source);
+    void setSourceId(int source);
+    std::string code() const;
+    std::string sourceId() const;
+
+    // Setting a body marks it plain: content-type "octet-stream" and
+    // content-size its length. Zero bytes are kept.
+    void setBody(const char* data, unsigned int length);
+    void setBody(const std::string& body);
+    const std::string& body() const;
+    std::uint64_t bodySize() const;
+    const char* bodyAsCString() const;  // NUL-terminated; valid until the body changes
+
+    // addHeader never touches code()/sourceId(), even for "code"/"source".
+    void addHeader(const std::string& name, const std::string& value);
+    void removeHeader(const std::string& name);
+    bool hasHeader(const std::string& name) const;
+    std::string header(const std::string& name) const;  // "" when absent
+
+    // Both refresh "edc-type" and "edc-word" (the CRC of the body as stored)
+    // in the header map before writing: the entries stay afterwards.
+    std::string headers() const;   // header block only
+    std::string toString() const;  // whole wire form
+
+    // Feeds `length` bytes; adds the bytes taken to *consumed (may be null).
+    // After a result other than PARSER_IN_PROGRESS, call again with the rest.
+    ParserState parse(const char* data, unsigned long length, unsigned long* consumed);
+    // What the scanner last completed or discarded, and where.
+    void lastParsingState(std::string& text, int& state) const;
+    static std::string parserStateName(ParserState state);
+
+    int compress();    // plain -> zlib level 9
+    int uncompress();  // zlib -> plain, at most 20,971,519 bytes announced
+    bool isCompressed() const;  // has "content-uncompressed-size"
+
+private:
+    MessagePrivate* d;
+};
+
+}  // namespace zeph
+
+#endif

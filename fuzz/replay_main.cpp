@@ -1,0 +1,40 @@
+// Runs a fuzz target over files and directories of inputs, so every
+// compiler can replay the committed corpora as an ordinary test.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+void runOne(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::size_t count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::filesystem::path root(argv[i]);
+        if (std::filesystem::is_directory(root)) {
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+                if (entry.is_regular_file()) {
+                    runOne(entry.path());
+                    ++count;
+                }
+            }
+        } else {
+            runOne(root);
+            ++count;
+        }
+    }
+    std::printf("replayed %zu inputs\n", count);
+    return count > 0 ? 0 : 1;
+}

@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing satvaro needs,
+# only when some are missing.
+set -eu
+packages="cmake ninja-build make g++ clang llvm libclang-rt-14-dev binutils
+  zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
+  util-linux procps tar gzip faketime tmux python3"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "run as root to install:$missing" >&2; exit 1; }
+  as_root=sudo
+else
+  as_root=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$as_root apt-get update -qq
+# shellcheck disable=SC2086
+$as_root apt-get install -y -qq --no-install-recommends $missing

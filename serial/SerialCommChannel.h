@@ -1,0 +1,62 @@
+// The serial link to the fiscal device for one transaction: discovery of its
+// CDC-ACM node, raw 38400-baud setup, chunked sends and a polling receive
+// that feeds the message parser until the expected reply, an error or the
+// time-out.
+#ifndef SATVARO_SERIAL_SERIALCOMMCHANNEL_H
+#define SATVARO_SERIAL_SERIALCOMMCHANNEL_H
+
+#include <sys/time.h>
+
+#include <optional>
+#include <string>
+
+#include "codec/Message.h"
+
+namespace serial {
+
+// Result of receive_data, reported to the host through CodigoErro.
+enum ExchangeStatus {
+    STATUS_OK = 0,              // a reply with the expected code was accepted
+    STATUS_PARSE_ERROR = 1,     // parse error, or the device could not be connected
+    STATUS_READ_ERROR = 2,      // the port failed or was closed
+    STATUS_WRONG_REPLY = 4,     // reply for another command, or body too large
+    STATUS_TIMEOUT = 0x8000     // no acceptable reply within the time-out
+};
+
+class SerialCommChannel {
+public:
+    SerialCommChannel();
+    virtual ~SerialCommChannel();  // disconnects
+    SerialCommChannel(const SerialCommChannel&) = delete;
+    SerialCommChannel& operator=(const SerialCommChannel&) = delete;
+
+    // "/dev/ttyACMn" from the /dev/serial/by-id listing; nothing when absent.
+    std::optional<std::string> findUsbDevice();
+    // "/dev/<node>" from the sysfs device whose idVendor is SERIAL_VENDOR_ID.
+    std::optional<std::string> findUsbDeviceByVendorId();
+
+    // 0, -1 for an empty path, or errno when the node is not a terminal.
+    int openSerial(const std::string& path);
+    int statusErro();
+    int connect_client();  // 0, -1 (no device) or openSerial's result
+    void disconnect_client();
+    bool serialIsValid();  // waits 1 s before answering false
+    int flushSerialIn();
+    int flushSerialOut();
+    std::string getTimer();
+
+    int send(const char* data, unsigned int length);
+    int receive(char* buffer, unsigned long length);
+    int send_data(zeph::Message& message);
+    // Returns an ExchangeStatus; `reply` changes only when a reply is accepted.
+    int receive_data(const char* expectedCode, zeph::Message& reply, int timeoutMs);
+
+private:
+    int m_fd;
+    unsigned int m_failCount;
+    struct timeval m_timeRef;
+};
+
+}  // namespace serial
+
+#endif
