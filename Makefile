@@ -17,8 +17,22 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSATVARO_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The console on the simulated device, in a fresh scratch directory where its
+# files and the driver's log land; the loader finds the library just built.
+DEMO_WORK  := $(BUILD)/demo-work
+DEMO_SALE  := $(abspath examples/venda.xml)
+
 demo: build
-	@echo "built:"; ls -1 $(BUILD)/lib $(BUILD)/bin
+	@rm -rf $(DEMO_WORK) && mkdir -p $(DEMO_WORK) && cp examples/fimAfim.xml $(DEMO_WORK)/
+	@echo
+	@echo "== zozivodivo on a simulated SAT device (working directory $(DEMO_WORK))"
+	@echo "   The device expects the activation code 12345678: type it at the first prompt."
+	@echo "   Then try 1 (query), 0 (activate: CNPJ 34567890000130, UF 35), 6 (send the sample"
+	@echo "   sale), 7 (cancel it), 8 (end-to-end test), 4 and 5 (block, unblock), 3 (device log)."
+	@echo "   Type q to quit."
+	@echo
+	@sim/satvaro-harness --sim $(BUILD)/bin/satvaro-sim --workdir $(abspath $(DEMO_WORK)) -- \
+	  env LD_LIBRARY_PATH=$(abspath $(BUILD))/lib $(abspath $(BUILD))/bin/zozivodivo -f $(DEMO_SALE)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)

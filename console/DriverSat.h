@@ -1,0 +1,68 @@
+// DriverSat: binds the SAT driver library at run time.
+//
+// The console does not link against the driver: the library "libsatvaro.so" is
+// opened with the dynamic loader at the first wrapper call and each function is
+// looked up by its exported name at every call. Each wrapper returns:
+//   - the exported function's result (a text owned by the library, overwritten by
+//     its next call: copy it before calling again);
+//   - the text of msgErroDll() when the library cannot be loaded (the loader's
+//     error text is then written to standard error, with no newline);
+//   - null when the library does not export that name.
+// Integer arguments are passed on as they are; the library takes the low 16 bits
+// of the sub-command, state code and option.
+#ifndef SATVARO_CONSOLE_DRIVERSAT_H
+#define SATVARO_CONSOLE_DRIVERSAT_H
+
+class DriverSat {
+public:
+    DriverSat() = default;
+    DriverSat(const DriverSat&) = delete;
+    DriverSat& operator=(const DriverSat&) = delete;
+
+    // Loads the library unless it is loaded already; a failed load is retried by
+    // the next call.
+    void loadDLL();
+
+    // Four-line UTF-8 text given back instead of a reply while the library
+    // cannot be loaded; static, valid for the whole run.
+    const char* msgErroDll();
+
+    const char* funcGetVersion();
+    const char* funcAtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
+                              const char* cnpj, int codigoUF);
+    const char* funcComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
+                                                  const char* certificado);
+    const char* funcEnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,
+                                     const char* dadosVenda);
+    const char* funcCancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao,
+                                        const char* chave, const char* dadosCancelamento);
+    const char* funcConsultar(int numeroSessao);
+    const char* funcTesteFimAFim(int numeroSessao, const char* codigoAtivacao,
+                                 const char* dadosVenda);
+    const char* funcConsultarStatusOP(int numeroSessao, const char* codigoAtivacao);
+    const char* funcConsultarStatusOPMFE(int numeroSessao, const char* codigoAtivacao);
+    const char* funcConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
+                                          int sessaoConsultada);
+    const char* funcConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
+                                              const char* dadosConfiguracao);
+    const char* funcConfigurarInterfaceDeRedeMFE(int numeroSessao, const char* codigoAtivacao,
+                                                 const char* dadosConfiguracao);
+    const char* funcAssociarAssinatura(int numeroSessao, const char* codigoAtivacao,
+                                       const char* cnpjValor, const char* assinaturaCnpj);
+    const char* funcAtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao);
+    const char* funcExtrairLogs(int numeroSessao, const char* codigoAtivacao);
+    const char* funcBloquear(int numeroSessao, const char* codigoAtivacao);
+    const char* funcDesbloquear(int numeroSessao, const char* codigoAtivacao);
+    const char* funcTrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao,
+                                           int opcao, const char* novoCodigo,
+                                           const char* confirmacaoNovoCodigo);
+    const char* funcReiniciarMFE(int numeroSessao, const char* codigoAtivacao);
+
+private:
+    template <typename Funcao, typename... Args>
+    const char* chama(const char* nome, Args... args);
+
+    void* m_handle = nullptr;  // never closed
+};
+
+#endif
