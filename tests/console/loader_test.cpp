@@ -1,22 +1,12 @@
-// The loader in this process, against the library of this build (found
-// through this program's run path).
+// The session numbers, and the console's link to the driver.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "console/AcessoDriver.h"
-#include "console/DriverSat.h"
 
 namespace {
-
-TEST(ConsoleLoader, NamesTheLibraryDoesNotExportGiveNoReply) {
-    DriverSat driver;
-    ASSERT_STREQ(driver.funcGetVersion(), "01.00.01.001");
-    EXPECT_EQ(driver.funcConsultarStatusOPMFE(1, "12345678"), nullptr);
-    EXPECT_EQ(driver.funcConfigurarInterfaceDeRedeMFE(1, "12345678", "<config/>"), nullptr);
-    EXPECT_EQ(driver.funcReiniciarMFE(1, "12345678"), nullptr);
-}
 
 TEST(ConsoleLoader, SessionNumbersRunFromOneTo999999ThenAgainFromOne) {
     AcessoDriver* acesso = AcessoDriver::obtemReferencia();
