@@ -167,6 +167,37 @@ int waitReadable(int fd) {
     return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
 }
 
+// A message's wire form: its header block followed by its stored body. The
+// body is not copied, since a fresh copy of a large request costs more than
+// sending it. Only a chunk that straddles the end of the header block is
+// assembled in a scratch buffer.
+class WireForm {
+public:
+    explicit WireForm(const zeph::Message& message)
+        : m_head(message.headers()), m_body(message.body()) {}
+
+    unsigned long size() const { return m_head.size() + m_body.size(); }
+
+    // `length` contiguous bytes from `offset`; valid until the next call.
+    const char* bytes(unsigned long offset, unsigned long length) {
+        const unsigned long headSize = m_head.size();
+        if (offset + length <= headSize) {
+            return m_head.data() + offset;
+        }
+        if (offset >= headSize) {
+            return m_body.data() + (offset - headSize);
+        }
+        m_scratch.assign(m_head, offset, headSize - offset);
+        m_scratch.append(m_body, 0, length - (headSize - offset));
+        return m_scratch.data();
+    }
+
+private:
+    const std::string m_head;
+    const std::string& m_body;
+    std::string m_scratch;
+};
+
 }  // namespace
 
 SerialCommChannel::SerialCommChannel() : m_fd(-1), m_failCount(0), m_timeRef() {}
@@ -361,7 +392,7 @@ int SerialCommChannel::receive(char* buffer, unsigned long length) {
 
 int SerialCommChannel::send_data(zeph::Message& message) {
     m_timeRef = clockNow();
-    const std::string wire = message.toString();
+    WireForm wire(message);
     const unsigned long total = wire.size();
     unsigned long pending = total;
     unsigned long offset = 0;
@@ -370,12 +401,12 @@ int SerialCommChannel::send_data(zeph::Message& message) {
         if (pending < CHUNK_SIZE) {
             // The last chunk: on a short write send exactly the rest next
             // pass; a complete one leaves its size for the log line.
-            result = send(wire.data() + offset, static_cast<unsigned int>(pending));
+            result = send(wire.bytes(offset, pending), static_cast<unsigned int>(pending));
             if (result > 0 && static_cast<unsigned long>(result) < pending) {
                 pending -= static_cast<unsigned long>(result);
             }
         } else {
-            result = send(wire.data() + offset, static_cast<unsigned int>(CHUNK_SIZE));
+            result = send(wire.bytes(offset, CHUNK_SIZE), static_cast<unsigned int>(CHUNK_SIZE));
             if (result > 0) {
                 pending -= static_cast<unsigned long>(result);
             }
