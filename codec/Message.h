@@ -17,7 +17,7 @@ class MessagePrivate;
 
 class Message {
 public:
-    enum ParserState {
+    enum ParserState : int {
         PARSER_IN_PROGRESS = 0,    // every byte taken, message not complete
         PARSER_MESSAGE_READY = 1,  // a complete, valid message
         PARSER_SYNTAX_ERROR = 2,   // not a valid message; scanner reset
