@@ -53,21 +53,22 @@ const char HEADER_MENSAGEM[] =
     "\"DELTA_CCO\";\"PROC_CCO\";\"DELTA_CSE_COM\";\"TRANS_CCO_CSE\";\"DELTA_CSE\";\"PROC_CSE\";"
     "\"DELTA_SWB\";";
 
-TEST(PerformanceRecord, TimeOfDayPutsTheDayBeforeTheMonth) {
+std::tm localTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm when{};
-    when.tm_year = 2026 - 1900;
-    when.tm_mon = 10;  // November
-    when.tm_mday = 12;
-    when.tm_hour = 9;
-    when.tm_min = 5;
-    when.tm_sec = 1;
-    EXPECT_EQ(manipulaDados::dataHoraDesempenho(when), "2026/12/11/09:05:01");
-    when.tm_mon = 2;  // March
-    when.tm_mday = 5;
-    when.tm_hour = 14;
-    when.tm_min = 7;
-    when.tm_sec = 9;
-    EXPECT_EQ(manipulaDados::dataHoraDesempenho(when), "2026/05/03/14:07:09");
+    when.tm_year = year - 1900;
+    when.tm_mon = month - 1;
+    when.tm_mday = day;
+    when.tm_hour = hour;
+    when.tm_min = minute;
+    when.tm_sec = second;
+    return when;
+}
+
+TEST(PerformanceRecord, TimeOfDayPutsTheDayBeforeTheMonth) {
+    EXPECT_EQ(manipulaDados::dataHoraDesempenho(localTime(2026, 11, 12, 9, 5, 1)),
+              "2026/12/11/09:05:01");
+    EXPECT_EQ(manipulaDados::dataHoraDesempenho(localTime(2026, 3, 5, 14, 7, 9)),
+              "2026/05/03/14:07:09");
 }
 
 TEST(PerformanceRecord, MessageFormWritesCodeHeadersAndTheirDifferences) {
