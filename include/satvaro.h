@@ -1,4 +1,47 @@
-/* satvaro: driver library for SAT / MF-e fiscal devices on Linux. */
+/*
+ * satvaro: driver library for SAT / MF-e fiscal devices on Linux.
+ *
+ * Each command function sends one request to the device over its USB serial
+ * line and returns the device's reply body, a "|"-separated text, for
+ * example "000007|08000|SAT em operacao||". The library opens the device
+ * inside each call and holds nothing between calls; a call takes about a
+ * second longer than the exchange itself (the line's pacing).
+ *
+ * Reply text. Every command function returns the address of one buffer that
+ * the library owns, g_resp (1,572,864 bytes): never NULL, never to be freed
+ * or written. Every command call overwrites it, so copy a reply you need
+ * before the next call. When no reply arrived it holds the empty text.
+ * getVersion returns a constant text. Base64ToAscii returns a library-owned
+ * text valid until the next Base64ToAscii call.
+ *
+ * Threads. Calls are not reentrant: the library has one command object and
+ * one set of buffers. Call it from one thread at a time.
+ *
+ * Arguments. Texts are NUL-terminated, owned by the caller and read only
+ * during the call; NULL is taken as the empty text. Texts are inserted in
+ * the request as they are (a "|" inside one is not protected). The three
+ * unsigned short parameters use only their low 16 bits, also when a caller
+ * passes a wider integer (65537 is taken as 1).
+ *
+ * Outcome. CodigoErro() returns the status of the last command call:
+ *   0      the device's reply was received and accepted;
+ *   1      the device could not be found or opened, or its reply could not
+ *          be parsed (bad framing or checksum);
+ *   2      the serial line failed (device unplugged, read error);
+ *   4      the device replied for another command, or a body was too large:
+ *          a request that does not fit the command's buffer is refused and
+ *          not sent, and a reply of 1,572,864 bytes or more (which cannot fit
+ *          g_resp with its terminating NUL) is refused; g_resp is then empty;
+ *   32768  no acceptable reply within the command's time-out.
+ * It returns 0 before the first command. The returned text is the reply
+ * body whatever the status (empty when none arrived); the device's own
+ * result code is one of its fields.
+ *
+ * Time-outs, from the start of sending: ConsultarSAT 6 s, CancelarUltimaVenda
+ * 7 s, EnviarDadosVenda 10 s, ConsultarStatusOperacional 20 s, AtivarSAT,
+ * ComunicarCertificadoICPBRASIL and BloquearSAT 302 s, AssociarAssinatura
+ * 900 s, AtualizarSoftwareSAT 1800 s, the others 22 s.
+ */
 #ifndef SATVARO_H
 #define SATVARO_H
 
@@ -8,12 +51,55 @@
 #define SATVARO_API
 #endif
 
+/* The 16-bit parameters. The library is built with SATVARO_USHORT defined as
+ * unsigned int and keeps the low 16 bits itself, so that a caller passing an
+ * int gets the same result whichever compiler built either side. */
+#ifndef SATVARO_USHORT
+#define SATVARO_USHORT unsigned short
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* The driver's version text "01.00.01.001"; owned by the library. */
+/* The driver's version text "01.00.01.001"; constant, owned by the library. */
 SATVARO_API char* getVersion(void);
+/* Status of the last command call; see above. */
+SATVARO_API int CodigoErro(void);
+/* Does nothing: the line is opened and closed inside each call. */
+SATVARO_API void CloseSerial(void);
+/* The Base64 document of the last reply, decoded: field 7 after
+ * EnviarDadosVenda or CancelarUltimaVenda, field 6 after ExtrairLogs; the
+ * empty text otherwise. Also prints the last reply's fields on stdout, one
+ * per line. Runs no exchange and leaves g_resp and CodigoErro unchanged. */
+SATVARO_API char* Base64ToAscii(void);
+
+SATVARO_API char* AtivarSAT(int numeroSessao, SATVARO_USHORT subComando,
+                            const char* codigoAtivacao, const char* cnpj,
+                            SATVARO_USHORT codigoUF);
+SATVARO_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
+                                                const char* certificado);
+SATVARO_API char* EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,
+                                   const char* dadosVenda);
+SATVARO_API char* CancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao,
+                                      const char* chave, const char* dadosCancelamento);
+SATVARO_API char* ConsultarSAT(int numeroSessao);
+SATVARO_API char* TesteFimAFim(int numeroSessao, const char* codigoAtivacao,
+                               const char* dadosVenda);
+SATVARO_API char* ConsultarStatusOperacional(int numeroSessao, const char* codigoAtivacao);
+SATVARO_API char* ExtrairLogs(int numeroSessao, const char* codigoAtivacao);
+SATVARO_API char* BloquearSAT(int numeroSessao, const char* codigoAtivacao);
+SATVARO_API char* DesbloquearSAT(int numeroSessao, const char* codigoAtivacao);
+SATVARO_API char* ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
+                                        int sessaoConsultada);
+SATVARO_API char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
+                                            const char* dadosConfiguracao);
+SATVARO_API char* AssociarAssinatura(int numeroSessao, const char* codigoAtivacao,
+                                     const char* cnpjValor, const char* assinaturaCnpj);
+SATVARO_API char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao);
+SATVARO_API char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao,
+                                         SATVARO_USHORT opcao, const char* novoCodigo,
+                                         const char* confirmacaoNovoCodigo);
 
 #ifdef __cplusplus
 }

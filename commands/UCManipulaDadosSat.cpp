@@ -1,0 +1,359 @@
+#include "commands/UCManipulaDadosSat.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "commands/Base64.h"
+#include "log/logdebug.h"
+#include "transaction/DoTransaction.h"
+
+char g_resp[0x180000];
+char g_bufferVenda[0x180000 + 40];
+char g_bufferCancela[0x180000 + 88];
+char g_bufferFimAFim[0x180000 + 40];
+
+namespace manipulaDados {
+
+// What tells one command from another: its name, the time-out the device is
+// given, and where its body is formatted (a shared request buffer, or a
+// working buffer of `bufferSize` bytes local to the call).
+struct Command {
+    const char* name;
+    int timeoutMs;
+    std::size_t bufferSize;
+    char* sharedBuffer;
+    void (*rework)(std::string& body);
+};
+
+namespace {
+
+// The catalogue. The time-outs are the device's worst cases: activation,
+// certificate upload and blocking talk to the tax authority, signature
+// association and firmware update much longer.
+constexpr Command ATIVAR_SAT{CMD_ATIVAR_SAT, 302000, 64, nullptr, nullptr};
+constexpr Command COMUNICAR_ICP_BRASIL{CMD_COMUNICAR_ICP_BRASIL, 302000, 2096, nullptr, nullptr};
+constexpr Command ENVIAR_DADOS_VENDA{CMD_ENVIAR_DADOS_VENDA, 10000, sizeof g_bufferVenda,
+                                     g_bufferVenda, nullptr};
+constexpr Command CANCELA_ULTIMA_VENDA{CMD_CANCELA_ULTIMA_VENDA, 7000, sizeof g_bufferCancela,
+                                       g_bufferCancela, ManipulaDadosSat::replaceTag};
+constexpr Command CONSULTA_SAT{CMD_CONSULTA_SAT, 6000, 16, nullptr, nullptr};
+constexpr Command TESTE_FIM_A_FIM{CMD_TESTE_FIM_A_FIM, 22000, sizeof g_bufferFimAFim,
+                                  g_bufferFimAFim, nullptr};
+constexpr Command CONSULTA_STATUS_OP{CMD_CONSULTA_STATUS_OP, 20000, 48, nullptr, nullptr};
+constexpr Command CONSULTA_ULTIMA_SESSAO_FISCAL{CMD_CONSULTA_ULTIMA_SESSAO_FISCAL, 22000, 48,
+                                                nullptr, nullptr};
+constexpr Command CONSULTA_STATUS_OP_MFE{CMD_CONSULTA_STATUS_OP_MFE, 20000, 48, nullptr, nullptr};
+constexpr Command CONSULTAR_NUM_SESSAO{CMD_CONSULTAR_NUM_SESSAO, 22000, 48, nullptr, nullptr};
+constexpr Command CONFIG_REDE{CMD_CONFIG_REDE, 22000, 1072, nullptr, nullptr};
+constexpr Command CONFIG_REDE_MFE{CMD_CONFIG_REDE_MFE, 22000, 1072, nullptr, nullptr};
+constexpr Command ASSOCIAR_ASSINATURA{CMD_ASSOCIAR_ASSINATURA, 900000, 2128, nullptr, nullptr};
+constexpr Command ATUALIZAR_SOFTWARE{CMD_ATUALIZAR_SOFTWARE, 1800000, 48, nullptr, nullptr};
+constexpr Command EXTRAIR_LOG{CMD_EXTRAIR_LOG, 22000, 48, nullptr, nullptr};
+constexpr Command BLOQUEAR_SAT{CMD_BLOQUEAR_SAT, 302000, 48, nullptr, nullptr};
+constexpr Command DESBLOQUEAR_SAT{CMD_DESBLOQUEAR_SAT, 22000, 48, nullptr, nullptr};
+constexpr Command TROCA_COD_ATIVACAO{CMD_TROCA_COD_ATIVACAO, 22000, 112, nullptr, nullptr};
+constexpr Command REINICIAR_MFE{CMD_REINICIAR_MFE, 17000, 48, nullptr, nullptr};
+constexpr Command ENVIAR_STATUS_AC{CMD_ENVIAR_STATUS_AC, 7000, 80, nullptr, nullptr};
+
+// Which reply field holds a Base64 document, by the command that got it.
+struct Base64Field {
+    const char* command;
+    std::size_t index;
+};
+constexpr Base64Field BASE64_FIELDS[] = {
+    {CMD_ENVIAR_DADOS_VENDA, 6}, {CMD_CANCELA_ULTIMA_VENDA, 6}, {CMD_EXTRAIR_LOG, 5}};
+
+const char* orEmpty(const char* argument) {
+    return argument != nullptr ? argument : "";
+}
+
+int exchangeWithDevice(int timeoutMs, const char* command, const std::string& body,
+                       zeph::Message& reply) {
+    DoTransaction transaction;
+    return transaction.run(timeoutMs, command, body, reply);
+}
+
+void replaceFirst(std::string& body, const std::string& from, const std::string& to) {
+    const std::size_t at = body.find(from);
+    if (at != std::string::npos) {
+        body.replace(at, from.size(), to);
+    }
+}
+
+// The performance record's columns.
+const char HEADER_MENSAGEM[] =
+    "\"DATA_HORA\";\"CODE\";\"DELTA_DRS\";\"PROC_DRS\";\"DELTA_DRS_CCO\";\"TRANS_DRS_CCO\";"
+    "\"DELTA_CCO\";\"PROC_CCO\";\"DELTA_CSE_COM\";\"TRANS_CCO_CSE\";\"DELTA_CSE\";\"PROC_CSE\";"
+    "\"DELTA_SWB\";";
+const char HEADER_VALOR[] = "\"DATA_HORA\";\"DELTA_DRS\";";
+// Time stamps taken along the request's path, the driver's first.
+const char* const DELTA_HEADERS[] = {"DELTA_DRS", "DELTA_DRS_CCO", "DELTA_CCO",
+                                     "DELTA_CSE_COM", "DELTA_CSE", "DELTA_SWB"};
+
+// A header's text read as strtol does, cut to 32 bits.
+std::uint32_t deltaValue(const std::string& value) {
+    return static_cast<std::uint32_t>(std::strtol(value.c_str(), nullptr, 10));
+}
+
+// The difference in 32-bit signed arithmetic, wrapping instead of overflowing.
+std::string difference(const std::string& minuend, const std::string& subtrahend) {
+    return std::to_string(static_cast<std::int32_t>(deltaValue(minuend) - deltaValue(subtrahend)));
+}
+
+// Opens the record for appending; a new record first gets `headerRow`.
+std::FILE* openRecord(const char* headerRow) {
+    std::FILE* file = std::fopen(ARQUIVO_DESEMPENHO, "r+");
+    if (file != nullptr) {
+        std::fclose(file);
+        return std::fopen(ARQUIVO_DESEMPENHO, "a");
+    }
+    file = std::fopen(ARQUIVO_DESEMPENHO, "w");
+    if (file != nullptr) {
+        std::fprintf(file, "%s\n", headerRow);
+        std::fflush(file);
+    }
+    return file;
+}
+
+void appendRecord(const char* headerRow, const std::vector<std::string>& fieldsAfterTime) {
+    std::FILE* file = openRecord(headerRow);
+    if (file == nullptr) {
+        return;
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm when{};
+    localtime_r(&now, &when);
+    std::string row = dataHoraDesempenho(when) + ';';
+    for (const std::string& field : fieldsAfterTime) {
+        row += field + ';';
+    }
+    row += '\n';
+    std::fputs(row.c_str(), file);
+    std::fflush(file);
+    std::fclose(file);
+}
+
+}  // namespace
+
+std::string dataHoraDesempenho(const std::tm& when) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d/%02d:%02d:%02d", when.tm_year + 1900,
+                  when.tm_mday, when.tm_mon + 1, when.tm_hour, when.tm_min, when.tm_sec);
+    return text;
+}
+
+ManipulaDadosSat::ManipulaDadosSat() : ManipulaDadosSat(exchangeWithDevice) {}
+
+ManipulaDadosSat::ManipulaDadosSat(Exchange exchange)
+    : m_codigoErro(0), m_exchange(exchange) {}
+
+ManipulaDadosSat::~ManipulaDadosSat() = default;
+
+// Every command takes this one path. A body is formatted into its working
+// buffer whole or not at all: a cut-off fiscal document would be a different,
+// corrupt document, so it is refused rather than sent.
+char* ManipulaDadosSat::execute(const Command& command, const char* format, ...) {
+    m_ultimoComando = command.name;
+    std::vector<char> localBuffer(command.sharedBuffer != nullptr ? 0 : command.bufferSize);
+    char* buffer = command.sharedBuffer != nullptr ? command.sharedBuffer : localBuffer.data();
+    std::memset(buffer, 0, command.bufferSize);
+
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(buffer, command.bufferSize, format, arguments);
+    va_end(arguments);
+    if (length < 0 || static_cast<std::size_t>(length) >= command.bufferSize) {
+        return refuse(command, "Requisicao", command.bufferSize);
+    }
+
+    std::string body(buffer, static_cast<std::size_t>(length));
+    if (command.rework != nullptr) {
+        command.rework(body);
+    }
+    zeph::Message reply;
+    m_codigoErro = m_exchange(command.timeoutMs, command.name, body, reply);
+
+    // The caller reads g_resp as a C text: its terminating NUL must fit too.
+    const std::string& answer = reply.body();
+    if (answer.size() >= sizeof g_resp) {
+        return refuse(command, "Resposta", sizeof g_resp);
+    }
+    std::memset(g_resp, 0, sizeof g_resp);
+    std::memcpy(g_resp, answer.data(), answer.size());
+    return g_resp;
+}
+
+char* ManipulaDadosSat::refuse(const Command& command, const char* what, std::size_t capacity) {
+    char line[160];
+    std::snprintf(line, sizeof line, "[ManipulaDadosSat::%s] %s excede o buffer de %zu bytes",
+                  command.name, what, capacity);
+    LogDebug::obtemReferencia()->saveLog("error", line);
+    m_codigoErro = STATUS_BODY_TOO_LARGE;
+    std::memset(g_resp, 0, sizeof g_resp);
+    return g_resp;
+}
+
+char* ManipulaDadosSat::AtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
+                                  const char* cnpj, int codigoUF) {
+    return execute(ATIVAR_SAT, "%06d|%01d|%s|%s|%02d", numeroSessao, subComando,
+                   orEmpty(codigoAtivacao), orEmpty(cnpj), codigoUF);
+}
+
+char* ManipulaDadosSat::ComunicarCertificadoICPBRASIL(int numeroSessao,
+                                                      const char* codigoAtivacao,
+                                                      const char* certificado) {
+    return execute(COMUNICAR_ICP_BRASIL, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   orEmpty(certificado));
+}
+
+char* ManipulaDadosSat::EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,
+                                         const char* dadosVenda) {
+    return execute(ENVIAR_DADOS_VENDA, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   orEmpty(dadosVenda));
+}
+
+char* ManipulaDadosSat::CancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao,
+                                            const char* chave, const char* dadosCancelamento) {
+    return execute(CANCELA_ULTIMA_VENDA, "%06d|%s|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   orEmpty(chave), orEmpty(dadosCancelamento));
+}
+
+char* ManipulaDadosSat::ConsultarSAT(int numeroSessao) {
+    return execute(CONSULTA_SAT, "%06d", numeroSessao);
+}
+
+char* ManipulaDadosSat::TesteFimAFim(int numeroSessao, const char* codigoAtivacao,
+                                     const char* dadosVenda) {
+    return execute(TESTE_FIM_A_FIM, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   orEmpty(dadosVenda));
+}
+
+char* ManipulaDadosSat::ConsultarStatusOperacional(int numeroSessao, const char* codigoAtivacao) {
+    return execute(CONSULTA_STATUS_OP, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::ConsultarUltimaSessaoFiscal(int numeroSessao,
+                                                    const char* codigoAtivacao) {
+    return execute(CONSULTA_ULTIMA_SESSAO_FISCAL, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::ConsultarStatusOperacionalMFE(int numeroSessao,
+                                                      const char* codigoAtivacao) {
+    return execute(CONSULTA_STATUS_OP_MFE, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
+                                              int sessaoConsultada) {
+    return execute(CONSULTAR_NUM_SESSAO, "%06d|%s|%06d", numeroSessao, orEmpty(codigoAtivacao),
+                   sessaoConsultada);
+}
+
+char* ManipulaDadosSat::ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
+                                                  const char* dadosConfiguracao) {
+    return execute(CONFIG_REDE, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   orEmpty(dadosConfiguracao));
+}
+
+char* ManipulaDadosSat::ConfigurarInterfaceDeRedeMFE(int numeroSessao,
+                                                     const char* codigoAtivacao,
+                                                     const char* dadosConfiguracao) {
+    return execute(CONFIG_REDE_MFE, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   orEmpty(dadosConfiguracao));
+}
+
+char* ManipulaDadosSat::AssociarAssinatura(int numeroSessao, const char* codigoAtivacao,
+                                           const char* cnpjValor, const char* assinaturaCnpj) {
+    return execute(ASSOCIAR_ASSINATURA, "%06d|%s|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   orEmpty(cnpjValor), orEmpty(assinaturaCnpj));
+}
+
+char* ManipulaDadosSat::AtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao) {
+    return execute(ATUALIZAR_SOFTWARE, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::ExtrairLogs(int numeroSessao, const char* codigoAtivacao) {
+    return execute(EXTRAIR_LOG, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::BloquearSAT(int numeroSessao, const char* codigoAtivacao) {
+    return execute(BLOQUEAR_SAT, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::DesbloquearSAT(int numeroSessao, const char* codigoAtivacao) {
+    return execute(DESBLOQUEAR_SAT, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao,
+                                               int opcao, const char* novoCodigo,
+                                               const char* confirmacaoNovoCodigo) {
+    return execute(TROCA_COD_ATIVACAO, "%06d|%s|%01d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
+                   opcao, orEmpty(novoCodigo), orEmpty(confirmacaoNovoCodigo));
+}
+
+char* ManipulaDadosSat::ReiniciarMFE(int numeroSessao, const char* codigoAtivacao) {
+    return execute(REINICIAR_MFE, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
+}
+
+char* ManipulaDadosSat::EnviarStatusAC(int numeroSessao, const char* primeiroCampo,
+                                       const char* segundoCampo, const char* terceiroCampo) {
+    return execute(ENVIAR_STATUS_AC, "%06d|%s|%s|%s", numeroSessao, orEmpty(primeiroCampo),
+                   orEmpty(segundoCampo), orEmpty(terceiroCampo));
+}
+
+void ManipulaDadosSat::closePortSerial() {}
+
+int ManipulaDadosSat::CodigoErro() const {
+    return m_codigoErro;
+}
+
+char* ManipulaDadosSat::Base64ToAscii() {
+    const std::vector<std::string> fields = split(g_resp, '|');
+    m_textoBase64.clear();
+    for (const Base64Field& candidate : BASE64_FIELDS) {
+        if (m_ultimoComando == candidate.command) {
+            if (candidate.index < fields.size()) {
+                m_textoBase64 = Base64::decode(fields[candidate.index]);
+            }
+            break;
+        }
+    }
+    return m_textoBase64.data();
+}
+
+// The device wants empty CNPJ and CPF elements of a cancellation written
+// out as start and end tag.
+void ManipulaDadosSat::replaceTag(std::string& body) {
+    replaceFirst(body, "<CNPJ/>", "<CNPJ></CNPJ>");
+    replaceFirst(body, "<CPF/>", "<CPF></CPF>");
+}
+
+std::vector<std::string> ManipulaDadosSat::split(const std::string& text, char delimiter) {
+    std::vector<std::string> fields = ::split(text, delimiter);
+    for (const std::string& field : fields) {
+        std::cout << field << std::endl;
+    }
+    return fields;
+}
+
+void ManipulaDadosSat::gravaArquivoDesempenho(zeph::Message& mensagem) {
+    std::vector<std::string> deltas;
+    for (const char* name : DELTA_HEADERS) {
+        deltas.push_back(mensagem.header(name));
+    }
+    std::vector<std::string> fields{mensagem.code(), deltas[0]};
+    for (std::size_t i = 1; i < deltas.size(); ++i) {
+        fields.push_back(difference(deltas[i - 1], deltas[i]));
+        fields.push_back(deltas[i]);
+    }
+    appendRecord(HEADER_MENSAGEM, fields);
+}
+
+void ManipulaDadosSat::gravaArquivoDesempenho(std::string valor) {
+    appendRecord(HEADER_VALOR, {valor});
+}
+
+}  // namespace manipulaDados

@@ -1,0 +1,148 @@
+// The SAT command layer behind the exported C interface. Every command method
+// formats its request body ("%06d" session first, then its "|"-separated
+// fields), runs one exchange with the device under the command's name and
+// time-out, stores the exchange status for CodigoErro, and returns g_resp
+// holding the reply body as a NUL-terminated text.
+//
+// Contract shared by all command methods:
+// - A null text argument is taken as the empty text.
+// - A body that does not fit the command's working buffer is refused: nothing
+//   is sent, g_resp holds the empty text, CodigoErro() is 4, an "error" log
+//   line names the command. A reply body of sizeof(g_resp) bytes or more is
+//   refused the same way. Nothing is ever truncated.
+// - The result is always g_resp, overwritten by the next command call.
+// - Not reentrant: the object and the buffers are shared; one thread at a time.
+#ifndef SATVARO_COMMANDS_UCMANIPULADADOSSAT_H
+#define SATVARO_COMMANDS_UCMANIPULADADOSSAT_H
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "codec/Message.h"
+
+// Reply buffer of every command; its address is every command's result.
+extern char g_resp[0x180000];
+// Request-body buffers of the three commands that carry whole documents.
+extern char g_bufferVenda[0x180000 + 40];
+extern char g_bufferCancela[0x180000 + 88];
+extern char g_bufferFimAFim[0x180000 + 40];
+
+namespace manipulaDados {
+
+// Command names: sent as the request's code and expected as the reply's.
+inline constexpr char CMD_ATIVAR_SAT[] = "AtivarSAT";
+inline constexpr char CMD_COMUNICAR_ICP_BRASIL[] = "ComunicarCertificadoICPBRASIL";
+inline constexpr char CMD_ENVIAR_DADOS_VENDA[] = "EnviarDadosVenda";
+inline constexpr char CMD_CANCELA_ULTIMA_VENDA[] = "CancelarUltimaVenda";
+inline constexpr char CMD_CONSULTA_SAT[] = "ConsultarSAT";
+inline constexpr char CMD_TESTE_FIM_A_FIM[] = "TesteFimAFim";
+inline constexpr char CMD_CONSULTA_STATUS_OP[] = "ConsultarStatusOperacional";
+inline constexpr char CMD_CONSULTA_ULTIMA_SESSAO_FISCAL[] = "ConsultarUltimaSessaoFiscal";
+inline constexpr char CMD_CONSULTA_STATUS_OP_MFE[] = "ConsultarStatusOperacionalMFE";
+inline constexpr char CMD_CONSULTAR_NUM_SESSAO[] = "ConsultarNumeroSessao";
+inline constexpr char CMD_CONFIG_REDE[] = "ConfigurarInterfaceDeRede";
+inline constexpr char CMD_CONFIG_REDE_MFE[] = "ConfigurarInterfaceDeRedeMFE";
+inline constexpr char CMD_ASSOCIAR_ASSINATURA[] = "AssociarAssinatura";
+inline constexpr char CMD_ATUALIZAR_SOFTWARE[] = "AtualizarSoftwareSAT";
+inline constexpr char CMD_EXTRAIR_LOG[] = "ExtrairLogs";
+inline constexpr char CMD_BLOQUEAR_SAT[] = "BloquearSAT";
+inline constexpr char CMD_DESBLOQUEAR_SAT[] = "DesbloquearSAT";
+inline constexpr char CMD_TROCA_COD_ATIVACAO[] = "TrocarCodigoDeAtivacao";
+inline constexpr char CMD_REINICIAR_MFE[] = "ReiniciarMFE";
+inline constexpr char CMD_ENVIAR_STATUS_AC[] = "EnviarStatusAC";
+
+// CodigoErro of a request or reply body that does not fit its buffer (the
+// device link reports a reply for another command with the same value).
+inline constexpr int STATUS_BODY_TOO_LARGE = 4;
+
+// Name of the performance record, in the working directory.
+inline constexpr char ARQUIVO_DESEMPENHO[] = "teste_desempenho.csv";
+
+// "DATA_HORA" of the performance record: year/day/month/hh:mm:ss. The day
+// comes before the month; stored records rely on it.
+std::string dataHoraDesempenho(const std::tm& when);
+
+struct Command;  // an entry of the command catalogue
+
+class ManipulaDadosSat {
+public:
+    // One exchange: sends `body` as `command`, fills `reply`, returns the
+    // exchange status. The default runs a DoTransaction on the device.
+    using Exchange = int (*)(int timeoutMs, const char* command, const std::string& body,
+                             zeph::Message& reply);
+
+    ManipulaDadosSat();
+    explicit ManipulaDadosSat(Exchange exchange);
+    virtual ~ManipulaDadosSat();
+    ManipulaDadosSat(const ManipulaDadosSat&) = delete;
+    ManipulaDadosSat& operator=(const ManipulaDadosSat&) = delete;
+
+    char* AtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
+                    const char* cnpj, int codigoUF);
+    char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
+                                        const char* certificado);
+    char* EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao, const char* dadosVenda);
+    char* CancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao, const char* chave,
+                              const char* dadosCancelamento);
+    char* ConsultarSAT(int numeroSessao);
+    char* TesteFimAFim(int numeroSessao, const char* codigoAtivacao, const char* dadosVenda);
+    char* ConsultarStatusOperacional(int numeroSessao, const char* codigoAtivacao);
+    char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoAtivacao);
+    char* ConsultarStatusOperacionalMFE(int numeroSessao, const char* codigoAtivacao);
+    char* ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
+                                int sessaoConsultada);
+    char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
+                                    const char* dadosConfiguracao);
+    char* ConfigurarInterfaceDeRedeMFE(int numeroSessao, const char* codigoAtivacao,
+                                       const char* dadosConfiguracao);
+    char* AssociarAssinatura(int numeroSessao, const char* codigoAtivacao, const char* cnpjValor,
+                             const char* assinaturaCnpj);
+    char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao);
+    char* ExtrairLogs(int numeroSessao, const char* codigoAtivacao);
+    char* BloquearSAT(int numeroSessao, const char* codigoAtivacao);
+    char* DesbloquearSAT(int numeroSessao, const char* codigoAtivacao);
+    char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao, int opcao,
+                                 const char* novoCodigo, const char* confirmacaoNovoCodigo);
+    char* ReiniciarMFE(int numeroSessao, const char* codigoAtivacao);
+    // Its three texts are passed through in order.
+    char* EnviarStatusAC(int numeroSessao, const char* primeiroCampo, const char* segundoCampo,
+                         const char* terceiroCampo);
+
+    void closePortSerial();  // nothing to do: the port lives inside each exchange
+    int CodigoErro() const;  // status of the last command; 0 before any
+
+    // The Base64 document of the last reply decoded: field 7 after
+    // EnviarDadosVenda or CancelarUltimaVenda, field 6 after ExtrairLogs,
+    // otherwise (or when absent or empty) the empty text. Prints the reply's
+    // fields on standard output. The text stays valid until the next call.
+    char* Base64ToAscii();
+
+    // Expands the first "<CNPJ/>" and then the first "<CPF/>" into an
+    // element pair, in place; later occurrences stay.
+    static void replaceTag(std::string& body);
+    // As the free split(), and prints each field on its own line.
+    std::vector<std::string> split(const std::string& text, char delimiter);
+
+    // Append one row to ARQUIVO_DESEMPENHO, created with the header row of
+    // the form that creates it. The message form writes the code and the
+    // six DELTA_* headers with the differences of neighbours; the value form
+    // writes the value. Failures are silent.
+    void gravaArquivoDesempenho(zeph::Message& mensagem);
+    void gravaArquivoDesempenho(std::string valor);
+
+private:
+    char* execute(const Command& command, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+    char* refuse(const Command& command, const char* what, std::size_t capacity);
+
+    std::string m_ultimoComando;
+    int m_codigoErro;
+    Exchange m_exchange;
+    std::string m_textoBase64;
+};
+
+}  // namespace manipulaDados
+
+#endif

@@ -1,0 +1,130 @@
+#include "transaction/DoTransaction.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "common/DriverVersion.h"
+#include "log/logdebug.h"
+
+namespace {
+
+const char* const LEVEL_INFO = "info";
+const int REQUEST_SOURCE_ID = 3;
+const char FIELD_SEPARATOR = '|';
+
+// Field `index` of a split reply for the rx line; the device may send fewer.
+const char* replyField(const std::vector<std::string>& fields, std::size_t index) {
+    return index < fields.size() ? fields[index].c_str() : " ";
+}
+
+void logRequest(const char* command, const std::string& body) {
+    const std::vector<std::string> fields = split(body, FIELD_SEPARATOR);
+    char line[100];
+    std::snprintf(line, sizeof line, "txCode: %s txSessao:%s txBufferSize:%d", command,
+                  fields.empty() ? "" : fields[0].c_str(), static_cast<int>(body.size()));
+    LogDebug::obtemReferencia()->saveLog(LEVEL_INFO, line);
+}
+
+// Logged also when nothing arrived: the reply then shows what the caller's
+// message held (a fresh one: code "0", blank fields, size 0).
+void logReply(const zeph::Message& reply, int status) {
+    const std::vector<std::string> fields = split(reply.body(), FIELD_SEPARATOR);
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "rxCode: %s rxSessao: %s rxEEEEE: %s rxCCCC: %s rxMessage: %s "
+                  "rxBufferSize: %d status: %d",
+                  reply.code().c_str(), replyField(fields, 0), replyField(fields, 1),
+                  replyField(fields, 2), replyField(fields, 3),
+                  static_cast<int>(reply.bodySize()), status);
+    LogDebug::obtemReferencia()->saveLog(LEVEL_INFO, line);
+}
+
+// Opens `name` for writing; a file that cannot be opened is skipped.
+void writeFile(const char* name, const void* bytes, std::size_t length) {
+    std::FILE* file = std::fopen(name, "wb+");
+    if (file == nullptr) {
+        return;
+    }
+    std::fwrite(bytes, 1, length, file);
+    std::fclose(file);
+}
+
+// "<stamp>_<code><suffix>" with the stamp's day before its month, as the
+// dump files have always been named.
+std::string dumpName(const std::tm& when, const char* code, const char* suffix) {
+    char name[256] = {};
+    std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d_%s%s", when.tm_year + 1900,
+                  when.tm_mday, when.tm_mon + 1, when.tm_hour, when.tm_min, when.tm_sec, code,
+                  suffix);
+    return name;
+}
+
+}  // namespace
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> fields;
+    const std::size_t end = std::min(text.find('\0'), text.size());
+    std::size_t start = 0;
+    while (start < end) {
+        const std::size_t stop = std::min(text.find(separator, start), end);
+        fields.push_back(text.substr(start, stop - start));
+        start = stop + 1;
+    }
+    return fields;
+}
+
+DoTransaction::DoTransaction() = default;
+
+DoTransaction::~DoTransaction() = default;
+
+int DoTransaction::run(int timeoutMs, const char* command, const std::string& body,
+                       zeph::Message& reply) {
+    logRequest(command, body);
+    int status = serial::STATUS_PARSE_ERROR;
+    if (m_serial.connect_client() == 0) {
+        // A failed send is not acted on here: it ends as the read error or
+        // the time-out of the receive step.
+        WriteMessageCommand(command, body);
+        status = ReadMessageAnswer(command, reply, timeoutMs);
+        m_serial.disconnect_client();
+    }
+    logReply(reply, status);
+    return status;
+}
+
+bool DoTransaction::WriteMessageCommand(const char* command, const std::string& body) {
+    zeph::Message request;
+    request.setSourceId(REQUEST_SOURCE_ID);
+    request.setCode(command);
+    request.addHeader("drs-version", satvaro::DRIVER_VERSION);
+    request.setBody(body);
+    request.compress();  // a body that fails to compress goes plain
+    return m_serial.send_data(request) <= 0;
+}
+
+int DoTransaction::ReadMessageAnswer(const char* command, zeph::Message& reply, int timeoutMs) {
+    return m_serial.receive_data(command, reply, timeoutMs);
+}
+
+void DoTransaction::fileDump(const char* code, const char* request, unsigned int requestLength,
+                             const char* reply, unsigned int replyLength) {
+    const std::time_t now = std::time(nullptr);
+    std::tm when{};
+    localtime_r(&now, &when);
+
+    writeFile(dumpName(when, code, "_tx.bin").c_str(), request, requestLength);
+
+    char summary[256] = {};
+    const int summaryLength = std::snprintf(
+        summary, sizeof summary,
+        "DRS Version:%s\r\nDebug msg code: %s\r\ntxBufferSize:%d\r\nrxBufferSize:%d\r\n",
+        satvaro::DRIVER_VERSION, code, static_cast<int>(requestLength),
+        static_cast<int>(replyLength));
+    writeFile(dumpName(when, code, "_debug.txt").c_str(), summary,
+              std::min<std::size_t>(static_cast<std::size_t>(summaryLength), sizeof summary - 1));
+
+    if (replyLength != 0) {
+        writeFile(dumpName(when, code, "_rx.bin").c_str(), reply, replyLength);
+    }
+}
