@@ -1,7 +1,7 @@
 // The simulated device's end of the line: a pty whose slave the simulator
 // keeps open (so a program opening and closing the node never hangs the
 // line up), published under a symbolic link that always names the current
-// slave.
+// slave, and in a file holding the slave's path.
 #ifndef SATVARO_SIM_DEVICELINK_H
 #define SATVARO_SIM_DEVICELINK_H
 
@@ -13,7 +13,8 @@ namespace satsim {
 
 class DeviceLink {
 public:
-    explicit DeviceLink(std::string linkPath);  // "" publishes no link
+    // Either path may be "" (not published).
+    DeviceLink(std::string linkPath, std::string slaveFile);
     ~DeviceLink();
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
@@ -21,7 +22,7 @@ public:
     // Opens the first pty and publishes it.
     bool plugIn(std::string& error);
     // Hangs the line up (programs holding the slave see it vanish) and
-    // comes back on a new pty, which the link then names.
+    // comes back on a new pty, published before the old line goes down.
     bool replug(std::string& error);
     // Hangs up for good and removes the link.
     void unplug();
@@ -33,6 +34,7 @@ private:
     bool publish(std::string& error);
 
     std::string m_linkPath;
+    std::string m_slaveFile;
     PtyEnds m_pty;
 };
 

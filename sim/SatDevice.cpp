@@ -138,7 +138,7 @@ std::string SatDevice::answer(const std::string& command, const std::string& bod
     auto entry = catalogue().find(command);
     if (entry == catalogue().end()) {
         log("Comando desconhecido " + command);
-        return standardReply(splitFields(body, 1)[0], 99, 999, "Comando desconhecido");
+        return standardReply(splitFields(body, 2)[0], 99, 999, "Comando desconhecido");
     }
     Fields fields = splitFields(body, entry->second.second);
     std::string reply = (this->*entry->second.first)(fields);

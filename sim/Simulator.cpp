@@ -6,13 +6,12 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "sim/Files.h"
 
 namespace satsim {
 
 Simulator::Simulator(const SimulatorOptions& options)
     : m_options(options),
-      m_link(options.linkPath),
+      m_link(options.linkPath, options.stateDir + "/ready"),
       m_journal(options.stateDir),
       m_faults(options.stateDir),
       m_device(options.device)
@@ -21,13 +20,7 @@ Simulator::Simulator(const SimulatorOptions& options)
 
 bool Simulator::start(std::string& error)
 {
-    if (!m_journal.open(error) || !m_link.plugIn(error))
-        return false;
-    if (!writeFileAtomically(m_options.stateDir + "/ready", m_link.slavePath() + "\n")) {
-        error = "cannot write " + m_options.stateDir + "/ready";
-        return false;
-    }
-    return true;
+    return m_journal.open(error) && m_link.plugIn(error);
 }
 
 int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask)

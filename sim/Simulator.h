@@ -25,8 +25,8 @@ class Simulator {
 public:
     explicit Simulator(const SimulatorOptions& options);
 
-    // Plugs the device in and writes DIR/ready; false with `error` set
-    // when it cannot.
+    // Plugs the device in; DIR/ready then names its slave (and again after
+    // every unplug). False with `error` set when it cannot.
     bool start(std::string& error);
     // Serves until `stop` becomes non-zero; signals that set it must be
     // blocked by the caller and are let through only while waiting.
