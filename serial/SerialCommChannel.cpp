@@ -33,13 +33,16 @@ const unsigned long READ_BUFFER_SIZE = 8192;
 const unsigned int FAILURE_LIMIT = 500;
 const int READ_WAIT_MS = 100;
 const useconds_t PAUSE_AFTER_SEND_US = 100000;
-const useconds_t PAUSE_AFTER_CLOSE_US = 1000000;
+const useconds_t CLOSED_PORT_WAIT_US = 1000000;
+const useconds_t PAUSE_AFTER_WRITE_LIMIT_US = 1000000;
 const std::uint64_t MAX_REPLY_BODY = 0x180000;
 const int MAX_TIMEOUT_RESTARTS = 5;
 
-const tcflag_t LINE_CONTROL_FLAGS = CLOCAL | CREAD | B38400;  // 0x88F
-const tcflag_t LINE_LOCAL_FLAGS_OFF =
-    ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT;  // 0x67A
+// The speed travels in the control flags; no separate speed calls.
+const tcflag_t LINE_CONTROL_FLAGS = CLOCAL | CREAD | B38400;
+const tcflag_t LINE_LOCAL_FLAGS_OFF = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT;
+static_assert(LINE_CONTROL_FLAGS == 0x88F, "the device expects exactly these control flags");
+static_assert(LINE_LOCAL_FLAGS_OFF == 0x67A, "canonical mode and every echo off");
 
 void logLine(const char* level, const std::string& message) {
     LogDebug::obtemReferencia()->saveLog(level, message);
@@ -103,7 +106,7 @@ std::optional<std::string> firstLine(const char* path) {
 std::optional<std::string> deviceDirectory(const std::string& attributePath) {
     regex_t pattern;
     if (regcomp(&pattern, "^(.*)idVendor[ \t\n]*$", REG_EXTENDED) != 0) {
-        return std::nullopt;
+        return std::nullopt;  // a library never ends its host process
     }
     regmatch_t match[2];
     std::optional<std::string> directory;
@@ -274,7 +277,7 @@ int SerialCommChannel::openSerial(const std::string& path) {
     if (!isatty(m_fd)) {
         return errno;
     }
-    struct termios line;
+    struct termios line = {};
     tcgetattr(m_fd, &line);
     line.c_cflag = LINE_CONTROL_FLAGS;
     line.c_lflag &= ~LINE_LOCAL_FLAGS_OFF;
@@ -325,7 +328,7 @@ bool SerialCommChannel::serialIsValid() {
     if (m_fd == -1) {
         // The device expects this pause between a closed port and the next
         // attempt; callers rely on it for pacing.
-        usleep(PAUSE_AFTER_CLOSE_US);
+        usleep(CLOSED_PORT_WAIT_US);
         return false;
     }
     return true;
@@ -361,7 +364,7 @@ int SerialCommChannel::send(const char* data, unsigned int length) {
     if (++m_failCount >= FAILURE_LIMIT) {
         disconnect_client();
         m_failCount = 0;
-        usleep(PAUSE_AFTER_CLOSE_US);
+        usleep(PAUSE_AFTER_WRITE_LIMIT_US);
     }
     flushSerialOut();
     return written;

@@ -45,10 +45,16 @@ protected:
     serial::SerialCommChannel channel;
 };
 
-TEST_F(DiscoveryTest, FindsAndOpensTheDevice) {
+TEST_F(DiscoveryTest, FindsTheDeviceAndExchangesWithIt) {
     EXPECT_EQ(channel.findUsbDevice(), std::optional<std::string>("/dev/ttyACM0"));
-    EXPECT_EQ(channel.connect_client(), 0);
-    EXPECT_TRUE(channel.serialIsValid());
+    ASSERT_EQ(channel.connect_client(), 0);
+    zeph::Message request("ConsultarSAT", "3");
+    request.setBody("000007");
+    request.compress();
+    EXPECT_GT(channel.send_data(request), 0);
+    zeph::Message reply;
+    EXPECT_EQ(channel.receive_data("ConsultarSAT", reply, 6000), serial::STATUS_OK);
+    EXPECT_EQ(reply.body(), "000007|08000|SAT em Operação||");
 }
 
 TEST_F(DiscoveryTest, NoByIdDirectoryMeansNoDevice) {
