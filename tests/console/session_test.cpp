@@ -54,6 +54,17 @@ std::string cancellation(const std::string& key, const std::string& cnpj,
            "</signAC><numeroCaixa>001</numeroCaixa></ide><emit/><dest/><total/></infCFe></CFeCanc>";
 }
 
+// What reached the device: command name and body of each request.
+using Sent = std::vector<std::pair<std::string, std::string>>;
+
+Sent sent(const std::vector<SimRequest>& requests, std::size_t count) {
+    Sent result;
+    for (std::size_t i = 0; i < requests.size() && i < count; ++i) {
+        result.emplace_back(requests[i].code, requests[i].body);
+    }
+    return result;
+}
+
 void replaceFirst(std::string& text, const std::string& from, const std::string& to) {
     text.replace(text.find(from), from.size(), to);
 }
@@ -69,12 +80,8 @@ TEST_F(ConsoleSession, ChoicesReachTheDeviceAndEveryReplyIsShownAndRecorded) {
     const ConsoleRun r = run({}, "12\n2\nq\n");
     EXPECT_EQ(r.status, 0);
 
-    const auto requests = m_sim.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].code, "ConsultarSAT");
-    EXPECT_EQ(requests[0].body, "000001");
-    EXPECT_EQ(requests[1].code, "ConsultarStatusOperacional");
-    EXPECT_EQ(requests[1].body, "000002|" + CODE);
+    EXPECT_EQ(sent(m_sim.requests(), 3),
+              (Sent{{"ConsultarSAT", "000001"}, {"ConsultarStatusOperacional", "000002|" + CODE}}));
 
     const auto replies = printedReplies(r.err);
     ASSERT_EQ(replies.size(), 2u) << r.err;
@@ -112,14 +119,6 @@ TEST_F(ConsoleSession, SaleCancellationAndEndToEndTestCarryTheSalesData) {
     console.write("6\n7\n8\nq\n");
     ASSERT_EQ(console.finish(), 0) << console.err();
 
-    const auto requests = m_sim.requests();
-    ASSERT_EQ(requests.size(), 5u);
-    EXPECT_EQ(requests[0].code, "AtivarSAT");
-    EXPECT_EQ(requests[0].body, "000001|1|" + CODE + "|" + cnpjEmit + "|35");
-    EXPECT_EQ(requests[1].code, "EnviarDadosVenda");
-    EXPECT_EQ(requests[1].body, "000002|" + CODE + "|" + sale);
-    EXPECT_EQ(requests[2].body, "000003|" + CODE + "|" + sale);
-
     const auto replies = printedReplies(console.err());
     ASSERT_EQ(replies.size(), 5u);
     EXPECT_EQ(replies[0].rfind("000001|04000|", 0), 0u) << replies[0];
@@ -127,18 +126,20 @@ TEST_F(ConsoleSession, SaleCancellationAndEndToEndTestCarryTheSalesData) {
     EXPECT_EQ(replies[4].rfind("000005|09000|", 0), 0u) << replies[4];
     const std::string key = keyOf(replies[1]);
     ASSERT_NE(key, "") << replies[1];
-    const std::string document = cancellation(key, cnpjIde, signAC);
-    EXPECT_EQ(requests[3].code, "CancelarUltimaVenda");
-    EXPECT_EQ(requests[3].body, "000004|" + CODE + "|" + key + "|" + document);
-    EXPECT_NE(console.err().find("Enviar Ultimo Cancelamento sessao 4\n " + document + "\n"),
-              std::string::npos);
 
+    const std::string document = cancellation(key, cnpjIde, signAC);
     std::string endToEnd = fileText(EXAMPLES + "/fimAfim.xml");
     replaceFirst(endToEnd, "<CNPJ>00000000000000</CNPJ>", "<CNPJ>" + cnpjIde + "</CNPJ>");
     replaceFirst(endToEnd, "<CNPJ>00000000000000</CNPJ>", "<CNPJ>" + cnpjEmit + "</CNPJ>");
     replaceFirst(endToEnd, "ASSINATURA-DO-AC", signAC);
-    EXPECT_EQ(requests[4].code, "TesteFimAFim");
-    EXPECT_EQ(requests[4].body, "000005|" + CODE + "|" + endToEnd);
+    EXPECT_EQ(sent(m_sim.requests(), 6),
+              (Sent{{"AtivarSAT", "000001|1|" + CODE + "|" + cnpjEmit + "|35"},
+                    {"EnviarDadosVenda", "000002|" + CODE + "|" + sale},
+                    {"EnviarDadosVenda", "000003|" + CODE + "|" + sale},
+                    {"CancelarUltimaVenda", "000004|" + CODE + "|" + key + "|" + document},
+                    {"TesteFimAFim", "000005|" + CODE + "|" + endToEnd}}));
+    EXPECT_NE(console.err().find("Enviar Ultimo Cancelamento sessao 4\n " + document + "\n"),
+              std::string::npos);
     EXPECT_NE(console.err().find("Enviar Teste Fim a Fim 5\n " + endToEnd + "\n"),
               std::string::npos);
 }
@@ -155,15 +156,12 @@ TEST_F(ConsoleSession, WithoutASaleTheDocumentsCarryEmptyValues) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find(MENU_END + "Erro ao abrir o arquivo!"), std::string::npos);
 
-    const auto requests = m_sim.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].code, "CancelarUltimaVenda");
-    EXPECT_EQ(requests[0].body, "000001|" + CODE + "||" + cancellation("", "", ""));
-    EXPECT_EQ(requests[1].code, "TesteFimAFim");
-    EXPECT_EQ(requests[1].body,
-              "000002|" + CODE +
-                  "|<CFe><infCFe><ide><CNPJ></CNPJ><CNPJ></CNPJ><signAC></signAC></ide>"
-                  "<dest><CNPJ>33333333333333</CNPJ></dest></infCFe></CFe>");
+    EXPECT_EQ(sent(m_sim.requests(), 3),
+              (Sent{{"CancelarUltimaVenda", "000001|" + CODE + "||" + cancellation("", "", "")},
+                    {"TesteFimAFim",
+                     "000002|" + CODE +
+                         "|<CFe><infCFe><ide><CNPJ></CNPJ><CNPJ></CNPJ><signAC></signAC></ide>"
+                         "<dest><CNPJ>33333333333333</CNPJ></dest></infCFe></CFe>"}}));
 }
 
 // After choice 1 with the input at its end, the console keeps querying:
@@ -176,16 +174,10 @@ TEST_F(ConsoleSession, AtTheEndOfInputTheQueriesCycleWithNewSessions) {
     ASSERT_TRUE(m_sim.waitForRequests(4, LONG_WAIT));
     console.stop();
 
-    const auto requests = m_sim.requests();
-    ASSERT_GE(requests.size(), 4u);
-    EXPECT_EQ(requests[0].code, "ConsultarSAT");
-    EXPECT_EQ(requests[0].body, "000001");
-    EXPECT_EQ(requests[1].code, "ConsultarStatusOperacional");
-    EXPECT_EQ(requests[1].body, "000002|" + CODE);
-    EXPECT_EQ(requests[2].code, "ExtrairLogs");
-    EXPECT_EQ(requests[2].body, "000003|" + CODE);
-    EXPECT_EQ(requests[3].code, "ConsultarSAT");
-    EXPECT_EQ(requests[3].body, "000004");
+    EXPECT_EQ(sent(m_sim.requests(), 4), (Sent{{"ConsultarSAT", "000001"},
+                                               {"ConsultarStatusOperacional", "000002|" + CODE},
+                                               {"ExtrairLogs", "000003|" + CODE},
+                                               {"ConsultarSAT", "000004"}}));
 }
 
 // The console as an operator sees it, in a terminal.
