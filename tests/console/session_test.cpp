@@ -180,11 +180,17 @@ TEST_F(ConsoleSession, AtTheEndOfInputTheQueriesCycleWithNewSessions) {
                                                {"ConsultarSAT", "000004"}}));
 }
 
-// The console as an operator sees it, in a terminal.
+// The console as an operator sees it, in a terminal: a tmux server of its
+// own (private socket), ended by its PID.
 class Tmux {
 public:
     explicit Tmux(const std::string& socket) : m_socket(socket) {}
-    ~Tmux() { endServer(); }
+    ~Tmux() {
+        if (m_server > 0) {
+            kill(m_server, SIGTERM);
+            waitUntilGone(m_server);
+        }
+    }
 
     std::string run(const std::string& arguments) const {
         std::string output;
@@ -201,6 +207,16 @@ public:
         return output;
     }
 
+    void start(const std::string& workdir, const std::string& command) {
+        run("new-session -d -s demo -x 160 -y 50 -c " + workdir + " '" + command + "'");
+        m_server = pidOf("#{pid}");
+        m_pane = pidOf("#{pane_pid}");
+    }
+
+    void type(const std::string& keys) const { run("send-keys -t demo " + keys + " Enter"); }
+
+    std::string screen() const { return run("capture-pane -p -J -S -500 -t demo"); }
+
     // Polls the pane until `text` shows; bounded.
     bool waitForScreen(const std::string& text) const {
         for (int round = 0; round < 600; ++round) {
@@ -212,46 +228,54 @@ public:
         return false;
     }
 
-    std::string screen() const { return run("capture-pane -p -J -S -500 -t demo"); }
-
-    void rememberServer() { m_server = std::atoi(run("display-message -p -t demo '#{pid}'").c_str()); }
+    // The pane's program has ended (reaped, or a zombie its server has not
+    // reaped yet); bounded.
+    bool waitForExit() const { return waitUntilGone(m_pane); }
 
 private:
-    void endServer() {
-        if (m_server <= 0) {
-            return;
+    pid_t pidOf(const std::string& format) const {
+        return static_cast<pid_t>(std::atoi(run("display-message -p -t demo '" + format + "'").c_str()));
+    }
+
+    static bool gone(pid_t pid) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string field;
+        for (int i = 0; i < 3 && stat >> field; ++i) {
         }
-        kill(m_server, SIGTERM);
-        for (int round = 0; round < 600 && kill(m_server, 0) == 0; ++round) {
-            usleep(10 * 1000);
+        return !stat || field == "Z";
+    }
+
+    static bool waitUntilGone(pid_t pid) {
+        for (int round = 0; round < 600; ++round) {
+            if (pid <= 0 || gone(pid)) {
+                return true;
+            }
+            usleep(100 * 1000);
         }
+        return false;
     }
 
     std::string m_socket;
     pid_t m_server = 0;
+    pid_t m_pane = 0;
 };
 
 TEST_F(ConsoleSession, AtATerminalTheOperatorSeesTheMenuAndTheReply) {
     Tmux tmux(path("tmux.sock"));
-    const std::string command = std::string("env LD_LIBRARY_PATH=") + LIBRARY_DIR + " " +
-                                SATVARO_BINARY_DIR "/bin/zozivodivo";
-    ASSERT_EQ(tmux.run("new-session -d -s demo -x 160 -y 50 -c " + workdir() + " '" + command +
-                       "'"),
-              "");
-    tmux.rememberServer();
-    tmux.run("set-option -t demo remain-on-exit on");
+    tmux.start(workdir(), std::string("env LD_LIBRARY_PATH=") + LIBRARY_DIR + " " +
+                              SATVARO_BINARY_DIR "/bin/zozivodivo");
     ASSERT_TRUE(tmux.waitForScreen("Entre com o codigo de ativacao:")) << tmux.screen();
-    tmux.run("send-keys -t demo " + CODE + " Enter");
+    tmux.type(CODE);
     ASSERT_TRUE(tmux.waitForScreen("[q] Sair")) << tmux.screen();
-    tmux.run("send-keys -t demo 1 Enter");
+    tmux.type("1");
     ASSERT_TRUE(tmux.waitForScreen("retorno: 000001|08000|")) << tmux.screen();
-    tmux.run("send-keys -t demo q Enter");
-    ASSERT_TRUE(tmux.waitForScreen("Saindo...")) << tmux.screen();
-    EXPECT_TRUE(tmux.waitForScreen("Pane is dead")) << tmux.screen();
+    tmux.type("q");
+    ASSERT_TRUE(tmux.waitForScreen(">>>> Funcao sat nao responde >>>>>.")) << tmux.screen();
     const std::string screen = tmux.screen();
-    EXPECT_NE(screen.find("Driver Sat Varo v01.00.01.001"), std::string::npos);
-    EXPECT_NE(screen.find("[8] Enviar TesteFimAFim"), std::string::npos);
-    EXPECT_NE(screen.find(">>>> Funcao sat nao responde >>>>>."), std::string::npos);
+    EXPECT_NE(screen.find("Driver Sat Varo v01.00.01.001"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[8] Enviar TesteFimAFim"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Saindo..."), std::string::npos) << screen;
+    EXPECT_TRUE(tmux.waitForExit());
 }
 
 }  // namespace
