@@ -383,9 +383,9 @@ int Message::compress() {
 
     uLongf packedLength = compressBound(plain.size());
     std::string packed(packedLength, '\0');
-    const int result = compress2(reinterpret_cast<Bytef*>(&packed[0]), &packedLength,
-                                 reinterpret_cast<const Bytef*>(plain.data()), plain.size(),
-                                 Z_BEST_COMPRESSION);
+    const int result =
+        compress2(reinterpret_cast<Bytef*>(&packed[0]), &packedLength,
+                  reinterpret_cast<const Bytef*>(plain.data()), plain.size(), Z_BEST_COMPRESSION);
     if (result != Z_OK) {
         return result;
     }
@@ -409,8 +409,7 @@ int Message::uncompress() {
     uLongf plainLength = static_cast<uLongf>(announced);
     std::string plain(plainLength, '\0');
     const int result = ::uncompress(reinterpret_cast<Bytef*>(&plain[0]), &plainLength,
-                                    reinterpret_cast<const Bytef*>(d->body.data()),
-                                    d->body.size());
+                                    reinterpret_cast<const Bytef*>(d->body.data()), d->body.size());
     if (result != Z_OK) {
         return result;
     }

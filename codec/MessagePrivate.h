@@ -17,15 +17,15 @@ class MessagePrivate {
 public:
     // Scanner positions kept in scanState / lastScanState.
     enum ScanState {
-        SCAN_S = 1,           // idle: waiting for the "s" of "smx"
+        SCAN_S = 1,  // idle: waiting for the "s" of "smx"
         SCAN_M = 2,
         SCAN_X = 3,
-        SCAN_SPEC_CR = 4,     // CR ending the "smx" line
-        SCAN_SPEC_LF = 5,     // LF ending the "smx" line
-        SCAN_HEADER = 6,      // any header byte
-        SCAN_HEADER_LF = 7,   // LF after a CR inside the header block
-        SCAN_BODY = 8,        // body bytes
-        SCAN_EMPTY_BODY = 9   // only recorded: a message with content-size 0 completed
+        SCAN_SPEC_CR = 4,    // CR ending the "smx" line
+        SCAN_SPEC_LF = 5,    // LF ending the "smx" line
+        SCAN_HEADER = 6,     // any header byte
+        SCAN_HEADER_LF = 7,  // LF after a CR inside the header block
+        SCAN_BODY = 8,       // body bytes
+        SCAN_EMPTY_BODY = 9  // only recorded: a message with content-size 0 completed
     };
 
     // The header block may hold this many bytes up to and including its last CR.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 namespace zeph {
 
@@ -61,17 +62,18 @@ constexpr std::uint16_t crc16tab[256] = {
 
 namespace {
 
-// Slicing-by-8: slice k gives the CRC of one byte followed by k zero bytes,
-// so eight input bytes fold into the register with eight independent
-// lookups instead of eight dependent ones. Slice 0 is crc16tab itself.
-using CrcSlices = std::array<std::array<std::uint16_t, 256>, 8>;
+// Slicing-by-16: slice k gives the CRC of one byte followed by k zero
+// bytes, so sixteen input bytes fold into the register with independent
+// lookups instead of a chain of dependent ones. Slice 0 is crc16tab itself.
+constexpr int SLICES = 16;
+using CrcSlices = std::array<std::array<std::uint16_t, 256>, SLICES>;
 
 constexpr CrcSlices makeSlices() {
     CrcSlices slices{};
     for (int b = 0; b < 256; ++b) {
         slices[0][b] = crc16tab[b];
     }
-    for (int k = 1; k < 8; ++k) {
+    for (int k = 1; k < SLICES; ++k) {
         for (int b = 0; b < 256; ++b) {
             const std::uint16_t prev = slices[k - 1][b];
             slices[k][b] = static_cast<std::uint16_t>((prev << 8) ^ crc16tab[prev >> 8]);
@@ -82,8 +84,14 @@ constexpr CrcSlices makeSlices() {
 
 constexpr CrcSlices kSlices = makeSlices();
 
-inline std::uint16_t crcByte(std::uint16_t crc, unsigned char byte) {
-    return static_cast<std::uint16_t>((crc << 8) ^ crc16tab[((crc >> 8) ^ byte) & 0xFF]);
+// Eight bytes with p[0] in the low byte, whatever the host's byte order.
+std::uint64_t loadLittleEndian(const unsigned char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return word;
 }
 
 }  // namespace
@@ -95,14 +103,19 @@ std::uint16_t crc16_ccitt(const void* data, int length) {
     }
     const auto* p = static_cast<const unsigned char*>(data);
     std::size_t left = static_cast<std::size_t>(length);
-    for (; left >= 8; left -= 8, p += 8) {
-        crc = static_cast<std::uint16_t>(
-            kSlices[7][p[0] ^ (crc >> 8)] ^ kSlices[6][p[1] ^ (crc & 0xFF)] ^
-            kSlices[5][p[2]] ^ kSlices[4][p[3]] ^ kSlices[3][p[4]] ^ kSlices[2][p[5]] ^
-            kSlices[1][p[6]] ^ kSlices[0][p[7]]);
+    for (; left >= SLICES; left -= SLICES, p += SLICES) {
+        // The register enters through the first two bytes of the block.
+        const std::uint64_t low = loadLittleEndian(p) ^ (crc >> 8) ^ ((crc & 0xFFu) << 8);
+        const std::uint64_t high = loadLittleEndian(p + 8);
+        unsigned folded = 0;
+        for (int k = 0; k < 8; ++k) {
+            folded ^= kSlices[SLICES - 1 - k][(low >> (8 * k)) & 0xFF] ^
+                      kSlices[SLICES / 2 - 1 - k][(high >> (8 * k)) & 0xFF];
+        }
+        crc = static_cast<std::uint16_t>(folded);
     }
     for (; left > 0; --left, ++p) {
-        crc = crcByte(crc, *p);
+        crc = static_cast<std::uint16_t>((crc << 8) ^ crc16tab[((crc >> 8) ^ *p) & 0xFF]);
     }
     return crc;
 }

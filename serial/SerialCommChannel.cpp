@@ -268,9 +268,6 @@ int SerialCommChannel::openSerial(const std::string& path) {
     if (path.empty()) {
         return -1;
     }
-    if (m_fd >= 0) {
-        ::close(m_fd);  // a second open must not leak the first descriptor
-    }
     m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
     // isatty also fails on -1 (EBADF). A node that is no terminal stays open
     // until disconnect_client.

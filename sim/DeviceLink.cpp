@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
 
@@ -39,6 +40,12 @@ bool DeviceLink::replug(std::string& error)
     bool published = publish(error);
     closePty(old);
     return published;
+}
+
+int DeviceLink::unreadBytes() const
+{
+    int count = 0;
+    return ::ioctl(m_pty.slave, FIONREAD, &count) == 0 ? count : 0;
 }
 
 void DeviceLink::unplug()

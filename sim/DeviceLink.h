@@ -28,6 +28,8 @@ public:
     void unplug();
 
     int masterFd() const { return m_pty.master; }
+    // Bytes sent to the line that no program has read yet.
+    int unreadBytes() const;
     const std::string& slavePath() const { return m_pty.slavePath; }
 
 private:

@@ -74,64 +74,67 @@ bool applyFault(const std::string& fault, Faults& faults, std::string& error)
     std::vector<std::string> args;
     for (std::string word; words >> word;)
         args.push_back(word);
-    auto numbers = [&](size_t count) { return args.size() == count; };
+    auto count = [&](size_t wanted) { return args.size() == wanted; };
+    auto flag = [&](bool& target) { return count(0) && (target = true); };
 
+    // Applied to a copy: a line that turns out invalid changes nothing.
+    Faults f = faults;
     bool ok = true;
-    long value = 0;
     if (name == "delay") {
-        ok = numbers(1) && toInt(args[0], faults.delayMs);
+        ok = count(1) && toInt(args[0], f.delayMs);
     } else if (name == "pieces") {
-        ok = numbers(2) && toInt(args[0], faults.pieces) && faults.pieces > 0 && toInt(args[1], faults.piecesGapMs);
+        ok = count(2) && toInt(args[0], f.pieces) && f.pieces > 0 && toInt(args[1], f.piecesGapMs);
     } else if (name == "dribble") {
-        ok = numbers(1) && toInt(args[0], faults.dribbleMs);
+        ok = count(1) && toInt(args[0], f.dribbleMs);
     } else if (name == "noise") {
-        ok = numbers(1) && toInt(args[0], faults.noise);
+        ok = count(1) && toInt(args[0], f.noise);
     } else if (name == "stale") {
-        ok = numbers(1);
-        if (ok)
-            faults.staleCode = args[0];
+        ok = count(1);
+        f.staleCode = ok ? args[0] : f.staleCode;
     } else if (name == "wrongcode") {
-        ok = numbers(1) && toInt(args[0], faults.wrongCodes);
+        ok = count(1) && toInt(args[0], f.wrongCodes);
     } else if (name == "badcrc") {
-        ok = numbers(0) && (faults.badCrc = true);
+        ok = flag(f.badCrc);
     } else if (name == "syntax") {
-        ok = numbers(0) && (faults.syntax = true);
+        ok = flag(f.syntax);
     } else if (name == "crnolf") {
-        ok = numbers(0) && (faults.crNoLf = true);
+        ok = flag(f.crNoLf);
     } else if (name == "headerbytes") {
-        ok = numbers(1) && toNumber(args[0], 0, LONG_MAX, faults.headerBytes);
+        ok = count(1) && toNumber(args[0], 0, LONG_MAX, f.headerBytes);
     } else if (name == "contentsize") {
         ok = !rest.empty();
-        faults.hasContentSize = ok;
-        faults.contentSize = rest;
+        f.hasContentSize = true;
+        f.contentSize = rest;
     } else if (name == "silence") {
-        ok = numbers(0) && (faults.silence = true);
+        ok = flag(f.silence);
     } else if (name == "unplug") {
-        ok = numbers(1) && toNumber(args[0], 0, LONG_MAX, faults.unplugAfter);
+        ok = count(1) && toNumber(args[0], 0, LONG_MAX, f.unplugAfter);
     } else if (name == "plain") {
-        ok = numbers(0) && (faults.plain = true);
+        ok = flag(f.plain);
     } else if (name == "body") {
-        faults.hasBody = true;
-        faults.body = unescape(rest);
+        f.hasBody = true;
+        f.body = unescape(rest);
     } else if (name == "bodysize") {
-        ok = numbers(1) && toNumber(args[0], 0, LONG_MAX, value);
-        faults.bodySize = value;
+        ok = count(1) && toNumber(args[0], 0, LONG_MAX, f.bodySize);
     } else if (name == "bomb") {
-        ok = numbers(0) && (faults.bomb = true);
+        ok = flag(f.bomb);
     } else if (name == "delta") {
-        ok = numbers(6);
+        ok = count(6);
         for (size_t i = 0; ok && i < 6; ++i)
-            faults.delta[i] = args[i];
-        faults.hasDelta = ok;
+            f.delta[i] = args[i];
+        f.hasDelta = true;
     } else if (name == "trailing") {
-        ok = numbers(1) && toInt(args[0], faults.trailing);
+        ok = count(1) && toInt(args[0], f.trailing);
     } else {
         error = "unknown fault \"" + name + "\"";
         return false;
     }
-    if (!ok)
+    if (!ok) {
         error = "bad arguments for \"" + name + "\": \"" + rest + "\"";
-    return ok;
+        return false;
+    }
+    faults = f;
+    return true;
 }
 
 FaultFile::FaultFile(const std::string& stateDir) : m_path(stateDir + "/faults") {}

@@ -43,13 +43,14 @@ std::string join(const std::vector<std::string>& fields)
 }
 
 // "numeroSessao|EEEEE|mensagem|cod|mensagemSEFAZ"; sales and cancellations
-// carry their CCCC after EEEEE.
+// carry their CCCC after EEEEE: 1999 (unidentified rejection) when the
+// document was refused, 0000 otherwise.
 std::string standardReply(const std::string& session, int family, int detail, const std::string& message)
 {
-    if (family == VENDA || family == CANCELAMENTO)
-        return join({session, resultCode(family, detail), detail == 10 || detail == 7 ? "1999" : "0000",
-                     message, "", ""});
-    return join({session, resultCode(family, detail), message, "", ""});
+    if (family != VENDA && family != CANCELAMENTO)
+        return join({session, resultCode(family, detail), message, "", ""});
+    bool refused = (family == VENDA && detail == 10) || (family == CANCELAMENTO && detail == 7);
+    return join({session, resultCode(family, detail), refused ? "1999" : "0000", message, "", ""});
 }
 
 std::string now(const char* format)

@@ -6,8 +6,19 @@
 #include <poll.h>
 #include <unistd.h>
 
-
 namespace satsim {
+
+namespace {
+
+// Hanging up a pty throws away what the other side has not read yet. A
+// device unplugged mid-reply has still delivered the bytes it sent, so the
+// line goes down only once the reader took them: after the bytes had time
+// to pass the tty layer, and at the latest after HANG_UP_LATEST.
+const std::chrono::milliseconds HANG_UP_SETTLE(50);
+const std::chrono::milliseconds HANG_UP_LATEST(2000);
+const int HANG_UP_CHECK_MS = 5;
+
+}  // namespace
 
 Simulator::Simulator(const SimulatorOptions& options)
     : m_options(options),
@@ -26,8 +37,8 @@ bool Simulator::start(std::string& error)
 int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask)
 {
     while (!stop) {
-        auto now = Transmitter::Clock::now();
-        int dueMs = m_transmitter.msUntilDue(now);
+        auto now = Clock::now();
+        int dueMs = m_hangingUp ? HANG_UP_CHECK_MS : m_transmitter.msUntilDue(now);
         pollfd line {m_link.masterFd(), POLLIN, 0};
         if (dueMs == 0)
             line.events |= POLLOUT;
@@ -41,8 +52,14 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
         }
         if (line.revents & POLLIN)
             readLine();
-        if (m_transmitter.writeDue(m_link.masterFd(), Transmitter::Clock::now()) == Transmitter::HangUp)
-            hangUp();
+        now = Clock::now();
+        if (m_hangingUp) {
+            hangUpWhenRead(now);
+        } else if (m_transmitter.writeDue(m_link.masterFd(), now) == Transmitter::HangUp) {
+            m_hangingUp = true;
+            m_hangUpEarliest = now + HANG_UP_SETTLE;
+            m_hangUpLatest = now + HANG_UP_LATEST;
+        }
     }
     m_link.unplug();
     return 0;
@@ -71,7 +88,15 @@ void Simulator::handle(const Request& request)
     std::string reply = m_device.answer(request.code, request.body);
     Transmission plan;
     if (planTransmission(request.code, reply, faults, plan))
-        m_transmitter.enqueue(std::move(plan), Transmitter::Clock::now());
+        m_transmitter.enqueue(std::move(plan), Clock::now());
+}
+
+void Simulator::hangUpWhenRead(Clock::time_point now)
+{
+    if (now < m_hangUpEarliest || (m_link.unreadBytes() > 0 && now < m_hangUpLatest))
+        return;
+    m_hangingUp = false;
+    hangUp();
 }
 
 void Simulator::hangUp()

@@ -33,8 +33,11 @@ public:
     int serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask);
 
 private:
+    using Clock = Transmitter::Clock;
+
     void readLine();
     void handle(const Request& request);
+    void hangUpWhenRead(Clock::time_point now);
     void hangUp();
 
     SimulatorOptions m_options;
@@ -44,6 +47,9 @@ private:
     FaultFile m_faults;
     SatDevice m_device;
     Transmitter m_transmitter;
+    bool m_hangingUp = false;  // an unplug waits for its last bytes to be read
+    Clock::time_point m_hangUpEarliest;
+    Clock::time_point m_hangUpLatest;
 };
 
 }  // namespace satsim

@@ -49,33 +49,38 @@ Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now)
         std::size_t end = limit(head);
         if (head.sent < end) {
             if (head.chunkLeft == 0)
-                head.chunkLeft = head.plan.chunk == 0 ? end - head.sent : head.plan.chunk;
-            std::size_t count = std::min(head.chunkLeft, end - head.sent);
-            ssize_t written = ::write(fd, head.plan.bytes.data() + head.sent, count);
+                head.chunkLeft = std::min(end - head.sent, head.plan.chunk == 0 ? end : head.plan.chunk);
+            ssize_t written = ::write(fd, head.plan.bytes.data() + head.sent, head.chunkLeft);
+            if (written < 0 && (errno == EAGAIN || errno == EINTR))
+                return Continue;  // the reader is behind; poll tells when to go on
             if (written < 0) {
-                if (errno == EAGAIN || errno == EINTR)
-                    return Continue;  // the reader is behind; poll tells when to go on
                 std::fprintf(stderr, "satvaro-sim: reply lost: %s\n", std::strerror(errno));
-                m_queue.pop_front();
-                continue;
-            }
-            head.sent += static_cast<std::size_t>(written);
-            head.chunkLeft -= static_cast<std::size_t>(written);
-            if (head.chunkLeft > 0)
-                return Continue;
-            if (head.sent < end) {
-                m_due = now + std::chrono::milliseconds(head.plan.gapMs);
-                continue;
+                head.sent = end;
+            } else {
+                head.sent += static_cast<std::size_t>(written);
+                head.chunkLeft -= static_cast<std::size_t>(written);
+                if (head.chunkLeft > 0)
+                    return Continue;
+                if (head.sent < end) {
+                    m_due = now + std::chrono::milliseconds(head.plan.gapMs);
+                    continue;
+                }
             }
         }
-        bool hangUp = head.plan.hangupAfter >= 0;
-        m_queue.pop_front();
-        if (hangUp)
+        if (finishHead(now))
             return HangUp;
-        if (!m_queue.empty())
-            m_due = now + std::chrono::milliseconds(m_queue.front().plan.delayMs);
     }
     return Continue;
+}
+
+// Drops the finished head; true when the line must now be hung up.
+bool Transmitter::finishHead(Clock::time_point now)
+{
+    bool hangUp = m_queue.front().plan.hangupAfter >= 0;
+    m_queue.pop_front();
+    if (!m_queue.empty())
+        m_due = now + std::chrono::milliseconds(m_queue.front().plan.delayMs);
+    return hangUp;
 }
 
 }  // namespace satsim

@@ -37,6 +37,7 @@ private:
     };
 
     std::size_t limit(const Pending& pending) const;
+    bool finishHead(Clock::time_point now);
 
     std::deque<Pending> m_queue;
     Clock::time_point m_due;

@@ -32,17 +32,19 @@ Message compressedMessage(const std::string& plain) {
 
 TEST(Compression, RoundTripOfEmptySmallIncompressibleAndLargeBodies) {
     std::mt19937 rng(5);
-    const std::vector<std::string> bodies = {
-        "", "000007|ConsultarSAT", std::string("z\0\r\n", 4), codectest::randomBytes(rng, 65536),
-        codectest::xmlLikeBody(1536 * 1024)};
+    const std::vector<std::string> bodies = {"", "000007|ConsultarSAT", std::string("z\0\r\n", 4),
+                                             codectest::randomBytes(rng, 65536),
+                                             codectest::xmlLikeBody(1536 * 1024)};
     for (const auto& plain : bodies) {
         Message message("c", "s");
         message.setBody(plain);
         ASSERT_EQ(message.compress(), 0);
         EXPECT_EQ(message.body(), zlibLevel9(plain));
         EXPECT_EQ(message.header("content-type"), "z-compressed");
-        EXPECT_EQ(message.header("content-size"), zeph::to_string(static_cast<int>(message.bodySize())));
-        EXPECT_EQ(message.header("content-uncompressed-size"), zeph::to_string(static_cast<int>(plain.size())));
+        EXPECT_EQ(message.header("content-size"),
+                  zeph::to_string(static_cast<int>(message.bodySize())));
+        EXPECT_EQ(message.header("content-uncompressed-size"),
+                  zeph::to_string(static_cast<int>(plain.size())));
         EXPECT_TRUE(message.isCompressed());
 
         ASSERT_EQ(message.uncompress(), 0);
@@ -88,8 +90,8 @@ TEST(Compression, AnnouncedSizeOutOfRangeOrWrongFailsWithoutChange) {
         int expected;
     };
     const std::vector<Case> cases = {
-        {"-1", Z_MEM_ERROR},       {"20971520", Z_MEM_ERROR}, {"4294967295", Z_MEM_ERROR},
-        {"4999", Z_BUF_ERROR},     {"0", Z_DATA_ERROR},  // zlib's word for "no room at all"
+        {"-1", Z_MEM_ERROR},   {"20971520", Z_MEM_ERROR}, {"4294967295", Z_MEM_ERROR},
+        {"4999", Z_BUF_ERROR}, {"0", Z_DATA_ERROR},  // zlib's word for "no room at all"
     };
     for (const auto& c : cases) {
         Message message = compressedMessage(plain);
@@ -133,8 +135,8 @@ TEST(Compression, CompressedMessageIsParsedBeforeDecompression) {
     sent.setBody(plain);
     ASSERT_EQ(sent.compress(), 0);
     const std::string wire = sent.toString();
-    EXPECT_EQ(sent.header("edc-word"),
-              zeph::to_string(zeph::crc16_ccitt(sent.body().data(), static_cast<int>(sent.bodySize()))));
+    EXPECT_EQ(sent.header("edc-word"), zeph::to_string(zeph::crc16_ccitt(
+                                           sent.body().data(), static_cast<int>(sent.bodySize()))));
 
     Message received;
     unsigned long consumed = 0;

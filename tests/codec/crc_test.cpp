@@ -48,13 +48,15 @@ TEST(Crc16, MatchesByteTableAtEveryLengthAndAlignment) {
     for (std::size_t offset = 0; offset < 8; ++offset) {
         for (std::size_t length = 0; length <= 80; ++length) {
             const std::string piece = data.substr(offset, length);
-            ASSERT_EQ(zeph::crc16_ccitt(piece.data(), static_cast<int>(length)), byteTableCrc(piece))
+            ASSERT_EQ(zeph::crc16_ccitt(piece.data(), static_cast<int>(length)),
+                      byteTableCrc(piece))
                 << "offset " << offset << " length " << length;
         }
     }
     for (std::size_t length : {4093u, 65536u - 3, 65536u}) {
         const std::string piece = data.substr(3, length);
-        EXPECT_EQ(zeph::crc16_ccitt(piece.data(), static_cast<int>(piece.size())), byteTableCrc(piece));
+        EXPECT_EQ(zeph::crc16_ccitt(piece.data(), static_cast<int>(piece.size())),
+                  byteTableCrc(piece));
     }
 }
 

@@ -82,8 +82,8 @@ std::string headerText(std::mt19937& rng, bool isName) {
 // Bodies mix random bytes with the texts that frame messages, so the
 // parser must not look inside a body.
 std::string randomBody(std::mt19937& rng) {
-    static const std::vector<std::string> pieces = {
-        "smx\r\n", "\r\n\r\n\r\n", std::string(3, '\0'), "version:1.0\r\n", "s"};
+    static const std::vector<std::string> pieces = {"smx\r\n", "\r\n\r\n\r\n", std::string(3, '\0'),
+                                                    "version:1.0\r\n", "s"};
     std::uniform_int_distribution<int> sizeClass(0, 9);
     std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
     const int cls = sizeClass(rng);
@@ -118,7 +118,8 @@ TEST(Parser, WholeBytewiseAndRandomSplitsReadTheSameMessage) {
         for (const auto& pieces : splits) {
             Message receiver;
             const Outcome outcome = feed(receiver, wire, pieces);
-            ASSERT_EQ(outcome.results, std::vector<Message::ParserState>{Message::PARSER_MESSAGE_READY})
+            ASSERT_EQ(outcome.results,
+                      std::vector<Message::ParserState>{Message::PARSER_MESSAGE_READY})
                 << "round " << round;
             EXPECT_EQ(outcome.consumed, wire.size());
             EXPECT_TRUE(outcome.messages[0] == sent) << "round " << round;
@@ -163,8 +164,8 @@ TEST(Parser, OneBytePerCallIsReadyExactlyAtTheLastByte) {
     Message receiver;
     for (std::size_t i = 0; i < wire.size(); ++i) {
         unsigned long consumed = 0;
-        const auto expected = i + 1 == wire.size() ? Message::PARSER_MESSAGE_READY
-                                                   : Message::PARSER_IN_PROGRESS;
+        const auto expected =
+            i + 1 == wire.size() ? Message::PARSER_MESSAGE_READY : Message::PARSER_IN_PROGRESS;
         ASSERT_EQ(receiver.parse(&wire[i], 1, &consumed), expected) << "byte " << i;
         ASSERT_EQ(consumed, 1u);
     }
@@ -182,7 +183,8 @@ TEST(Parser, BackToBackMessagesEndExactlyWhereEachEnds) {
 
     Message receiver;
     unsigned long consumed = 0;
-    ASSERT_EQ(receiver.parse(stream.data(), stream.size(), &consumed), Message::PARSER_MESSAGE_READY);
+    ASSERT_EQ(receiver.parse(stream.data(), stream.size(), &consumed),
+              Message::PARSER_MESSAGE_READY);
     EXPECT_EQ(consumed, a.size());
     EXPECT_TRUE(receiver == first);
     ASSERT_EQ(receiver.parse(stream.data() + consumed, stream.size() - consumed, &consumed),
@@ -213,7 +215,8 @@ TEST(Parser, NoiseIsSkippedCountedAndReported) {
     sent.setBody("xyz");
     const std::string stream = "smx\rjunk" + sent.toString();
     consumed = 0;
-    ASSERT_EQ(receiver.parse(stream.data(), stream.size(), &consumed), Message::PARSER_MESSAGE_READY);
+    ASSERT_EQ(receiver.parse(stream.data(), stream.size(), &consumed),
+              Message::PARSER_MESSAGE_READY);
     EXPECT_EQ(consumed, stream.size());
     EXPECT_TRUE(receiver == sent);
     receiver.lastParsingState(text, state);
@@ -242,7 +245,8 @@ std::vector<std::string> minimalLines() {
 // A header block of exactly `total` bytes from "s" to the final LF.
 std::string headerOfLength(std::size_t total) {
     std::vector<std::string> lines = minimalLines();
-    const std::size_t bare = rawMessage(lines).size() + CRLF.size() + 4;  // with "pad:" and its CR LF
+    const std::size_t bare =
+        rawMessage(lines).size() + CRLF.size() + 4;  // with "pad:" and its CR LF
     lines.push_back("pad:" + std::string(total - bare, 'p'));
     return rawMessage(lines);
 }
@@ -257,7 +261,8 @@ TEST(Parser, HeaderBlockMayHold4097Bytes) {
 
     const std::string tooLong = headerOfLength(4098);
     consumed = 0;
-    EXPECT_EQ(receiver.parse(tooLong.data(), tooLong.size(), &consumed), Message::PARSER_SYNTAX_ERROR);
+    EXPECT_EQ(receiver.parse(tooLong.data(), tooLong.size(), &consumed),
+              Message::PARSER_SYNTAX_ERROR);
     EXPECT_EQ(consumed, 4097u);  // up to and including the final CR
     std::string text;
     int state = 0;
@@ -270,7 +275,8 @@ TEST(Parser, CrWithoutLfFailsAtTheNextByte) {
     const std::string stream = "smx\r\nversion:1.0\rcode:c\r\n";
     Message receiver;
     unsigned long consumed = 0;
-    EXPECT_EQ(receiver.parse(stream.data(), stream.size(), &consumed), Message::PARSER_SYNTAX_ERROR);
+    EXPECT_EQ(receiver.parse(stream.data(), stream.size(), &consumed),
+              Message::PARSER_SYNTAX_ERROR);
     EXPECT_EQ(consumed, 18u);
     std::string text;
     int state = 0;
@@ -283,14 +289,14 @@ TEST(Parser, CrWithoutLfFailsAtTheNextByte) {
 // row), never at the offending line.
 TEST(Parser, InvalidHeaderBlocksFailWhenTheBlockCompletes) {
     const std::vector<std::vector<std::string>> blocks = {
-        {"code:c", "content-size:0", "edc-word:0", "source:s"},                       // no version
+        {"code:c", "content-size:0", "edc-word:0", "source:s"},  // no version
         {"code:c", "content-size:0", "edc-word:0", "source:s", "version:1.1"},
         {"code:c", "content-size:0", "edc-word:0", "source:s", "version:1.0 "},
-        {"code:c", "edc-word:0", "source:s", "version:1.0"},                          // no content-size
-        {"content-size:0", "edc-word:0", "source:s", "version:1.0"},                  // no code
-        {"code:c", "content-size:0", "edc-word:0", "version:1.0"},                    // no source
-        {"code:c", "content-size:0", "source:s", "version:1.0"},                      // no edc-word
-        {"code:c", "content-size:0", "edc-word:0", "source:s", "version:1.0", "no colon"},
+        {"code:c", "edc-word:0", "source:s", "version:1.0"},          // no content-size
+        {"content-size:0", "edc-word:0", "source:s", "version:1.0"},  // no code
+        {"code:c", "content-size:0", "edc-word:0", "version:1.0"},    // no source
+        {"code:c", "content-size:0", "source:s", "version:1.0"},      // no edc-word
+        {"code:c", "content-size:0", "edc-word:0", "source:s", "version:1.0", "no colon", "x:y"},
         {"code:", "content-size:0", "edc-word:0", "source:s", "version:1.0"},
         {":x", "code:c", "content-size:0", "edc-word:0", "source:s", "version:1.0"},
         {" code:x", "content-size:0", "edc-word:0", "source:s", "version:1.0"},
@@ -299,7 +305,8 @@ TEST(Parser, InvalidHeaderBlocksFailWhenTheBlockCompletes) {
         const std::string block = rawMessage(lines);
         Message receiver;
         unsigned long consumed = 0;
-        EXPECT_EQ(receiver.parse(block.data(), block.size(), &consumed), Message::PARSER_SYNTAX_ERROR)
+        EXPECT_EQ(receiver.parse(block.data(), block.size(), &consumed),
+                  Message::PARSER_SYNTAX_ERROR)
             << block;
         EXPECT_EQ(consumed, block.size()) << block;
         std::string text;
@@ -340,8 +347,8 @@ TEST(Parser, ZeroContentSizeCompletesAtTheHeaderWithoutCrcCheck) {
     const std::string first = previous.toString();
     ASSERT_EQ(receiver.parse(first.data(), first.size(), nullptr), Message::PARSER_MESSAGE_READY);
 
-    const std::string block = rawMessage({"code:c", "content-size:0", "edc-word:12345", "source:s",
-                                          "version:1.0"}, "trailing");
+    const std::string block = rawMessage(
+        {"code:c", "content-size:0", "edc-word:12345", "source:s", "version:1.0"}, "trailing");
     unsigned long consumed = 0;
     EXPECT_EQ(receiver.parse(block.data(), block.size(), &consumed), Message::PARSER_MESSAGE_READY);
     EXPECT_EQ(consumed, block.size() - 8);
@@ -354,14 +361,16 @@ TEST(Parser, ZeroContentSizeCompletesAtTheHeaderWithoutCrcCheck) {
 }
 
 TEST(Parser, ChecksumErrorLeavesTheMessageReadable) {
-    const std::string bad = rawMessage({"code:c", "content-size:3", "edc-word:40407", "source:s",
-                                        "version:1.0", "extra:1"}, "abc");
+    const std::string bad = rawMessage(
+        {"code:c", "content-size:3", "edc-word:40407", "source:s", "version:1.0", "extra:1"},
+        "abc");
     Message good("next", "2");
     good.setBody("fine");
     const std::string stream = bad + good.toString();
     Message receiver;
     unsigned long consumed = 0;
-    ASSERT_EQ(receiver.parse(stream.data(), stream.size(), &consumed), Message::PARSER_CHECKSUM_ERROR);
+    ASSERT_EQ(receiver.parse(stream.data(), stream.size(), &consumed),
+              Message::PARSER_CHECKSUM_ERROR);
     EXPECT_EQ(consumed, bad.size());
     EXPECT_EQ(receiver.code(), "c");
     EXPECT_EQ(receiver.body(), "abc");
@@ -387,12 +396,13 @@ TEST(Parser, NumbersInHeadersReadLikeStrtol) {
         {"3", " 40406", Message::PARSER_MESSAGE_READY},
         {" +3", "40406;", Message::PARSER_MESSAGE_READY},
         {"3 bytes", "+40406", Message::PARSER_MESSAGE_READY},
-        {"3", "none", Message::PARSER_CHECKSUM_ERROR},  // no digits: 0
+        {"3", "none", Message::PARSER_CHECKSUM_ERROR},    // no digits: 0
         {"3", "105942", Message::PARSER_CHECKSUM_ERROR},  // 40406 + 65536 is not 40406
     };
     for (const auto& c : cases) {
         const std::string stream = rawMessage(
-            {"code:c", "content-size:" + c.size, "edc-word:" + c.edc, "source:s", "version:1.0"}, "abc");
+            {"code:c", "content-size:" + c.size, "edc-word:" + c.edc, "source:s", "version:1.0"},
+            "abc");
         Message receiver;
         unsigned long consumed = 0;
         EXPECT_EQ(receiver.parse(stream.data(), stream.size(), &consumed), c.expected) << stream;
@@ -409,16 +419,19 @@ TEST(Parser, NegativeContentSizeIsASyntaxError) {
     const std::string first = previous.toString();
     for (const std::string size : {"-1", "-2147483648", "4294967295", "2147483648"}) {
         Message receiver;
-        ASSERT_EQ(receiver.parse(first.data(), first.size(), nullptr), Message::PARSER_MESSAGE_READY);
+        ASSERT_EQ(receiver.parse(first.data(), first.size(), nullptr),
+                  Message::PARSER_MESSAGE_READY);
         const std::string block = rawMessage(
             {"code:c", "content-size:" + size, "edc-word:0", "source:s", "version:1.0"}, "abc");
         unsigned long consumed = 0;
-        EXPECT_EQ(receiver.parse(block.data(), block.size(), &consumed), Message::PARSER_SYNTAX_ERROR)
+        EXPECT_EQ(receiver.parse(block.data(), block.size(), &consumed),
+                  Message::PARSER_SYNTAX_ERROR)
             << size;
         EXPECT_EQ(consumed, block.size() - 3);
         EXPECT_EQ(receiver.code(), "p");
         EXPECT_EQ(receiver.body(), "kept");
-        EXPECT_EQ(receiver.parse(first.data(), first.size(), nullptr), Message::PARSER_MESSAGE_READY);
+        EXPECT_EQ(receiver.parse(first.data(), first.size(), nullptr),
+                  Message::PARSER_MESSAGE_READY);
     }
 }
 

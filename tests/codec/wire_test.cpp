@@ -15,18 +15,18 @@ using zeph::Message;
 TEST(Wire, AbcMessageGoldenText) {
     Message message;
     message.setBody("abc");
-    const std::string expected = rawMessage({"code:0", "content-size:3", "content-type:octet-stream",
-                                             "edc-type:crc16-ccitt", "edc-word:40406", "source:0",
-                                             "version:1.0"},
-                                            "abc");
+    const std::string expected =
+        rawMessage({"code:0", "content-size:3", "content-type:octet-stream", "edc-type:crc16-ccitt",
+                    "edc-word:40406", "source:0", "version:1.0"},
+                   "abc");
     EXPECT_EQ(message.toString(), expected);
     EXPECT_EQ(message.headers(), expected.substr(0, expected.size() - 3));
 }
 
 TEST(Wire, BodilessMessageHasNoContentLines) {
     const Message message;
-    EXPECT_EQ(message.toString(),
-              rawMessage({"code:0", "edc-type:crc16-ccitt", "edc-word:0", "source:0", "version:1.0"}));
+    EXPECT_EQ(message.toString(), rawMessage({"code:0", "edc-type:crc16-ccitt", "edc-word:0",
+                                              "source:0", "version:1.0"}));
 }
 
 // Names sort by unsigned bytes: upper case before lower case, "-" inside a
@@ -39,10 +39,16 @@ TEST(Wire, HeaderLinesInByteOrderOfNames) {
     message.addHeader("Code", "upper");
     message.addHeader("\xE9t\xE9", "latin");
     const std::string text = message.headers();
-    const char* order[] = {"\r\nCode:upper\r\n", "\r\ncode:ConsultarSAT\r\n", "\r\ncontent-size:",
-                           "\r\ncontent-type:z-compressed\r\n", "\r\ncontent-uncompressed-size:6\r\n",
-                           "\r\ndrs-version:01.00.01.001\r\n", "\r\nedc-type:crc16-ccitt\r\n",
-                           "\r\nedc-word:", "\r\nsource:3\r\n", "\r\nversion:1.0\r\n",
+    const char* order[] = {"\r\nCode:upper\r\n",
+                           "\r\ncode:ConsultarSAT\r\n",
+                           "\r\ncontent-size:",
+                           "\r\ncontent-type:z-compressed\r\n",
+                           "\r\ncontent-uncompressed-size:6\r\n",
+                           "\r\ndrs-version:01.00.01.001\r\n",
+                           "\r\nedc-type:crc16-ccitt\r\n",
+                           "\r\nedc-word:",
+                           "\r\nsource:3\r\n",
+                           "\r\nversion:1.0\r\n",
                            "\r\n\xE9t\xE9:latin\r\n\r\n\r\n"};
     std::size_t previous = 0;
     for (const char* line : order) {

@@ -64,6 +64,8 @@ TEST(FaultLines, AreCheckedBeforeTheyApply)
     EXPECT_FALSE(applyFault("delay -5", faults, error));
     EXPECT_FALSE(applyFault("delay 5ms", faults, error));
     EXPECT_FALSE(applyFault("pieces 0 10", faults, error));
+    EXPECT_FALSE(applyFault("pieces 5 x", faults, error));
+    EXPECT_EQ(3, faults.pieces) << "an invalid line changes nothing";
     EXPECT_FALSE(applyFault("delta 1 2 3", faults, error));
     EXPECT_FALSE(applyFault("explode", faults, error));
     EXPECT_NE(std::string::npos, error.find("explode"));
