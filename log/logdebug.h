@@ -6,6 +6,7 @@
 #ifndef SATVARO_LOG_LOGDEBUG_H
 #define SATVARO_LOG_LOGDEBUG_H
 
+#include <ctime>
 #include <string>
 
 class LogDebug {
@@ -13,16 +14,29 @@ public:
     // The process-wide writer, created (with its directory) on first use.
     static LogDebug* obtemReferencia();
 
+    // Appends "[stamp] - [level, message]" (at most 511 bytes, then LF) to
+    // today's file. A file it has to start (making "logsDrs" again if it was
+    // removed) opens with the line "DRS Version: <version>" and is followed
+    // by a retention pass.
     void saveLog(const std::string& level, const std::string& message);
 
     std::string currentDate();      // "%Y%m%d", local time
     std::string currentDateTime();  // "%Y-%m-%d.%X", local time
     // Path of today's file; on a date change archives the previous one.
     std::string getFileNameLog();
-    // Packs a closed log file into "<dir>/logDrsYYYYMMDD.tar.gz".
+    // Packs a closed log file "<dir>/logDrsYYYYMMDD.log" into
+    // "<dir>/logDrsYYYYMMDD.tar.gz" with tar, printing its progress on
+    // standard output. The log is removed only once that archive is in place;
+    // an absent or inaccessible file is left alone without a word.
     void compress(const std::string& fileName);
-    // Deletes the oldest "logDrs..." file when eight or more are found.
+    // Deletes the smallest path among the regular files below dir whose path
+    // contains dir + "/logDrs" when there are eight or more of them. Returns 1
+    // when any was found or the walk could not start, 0 otherwise.
     int removeLastDays(char* dir);
+
+    // Tests only: replaces std::time as the source of dates and stamps, so
+    // that a test can cross midnight. Production code never calls it.
+    static void setClock(std::time_t (*clock)(std::time_t*));
 
 private:
     LogDebug();
@@ -34,6 +48,7 @@ private:
     std::string m_arquivoLog;
 
     static LogDebug* m_log;
+    static std::time_t (*m_clock)(std::time_t*);
 };
 
 #endif
