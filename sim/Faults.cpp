@@ -1,0 +1,168 @@
+#include "sim/Faults.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "sim/Files.h"
+
+namespace satsim {
+
+namespace {
+
+bool toNumber(const std::string& text, long low, long high, long& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long number = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || number < low || number > high)
+        return false;
+    value = number;
+    return true;
+}
+
+bool toInt(const std::string& text, int& value)
+{
+    long number = 0;
+    if (!toNumber(text, 0, INT_MAX, number))
+        return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
+// "\n" becomes a line feed and "\\" a backslash; other text is kept.
+std::string unescape(const std::string& text)
+{
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
+            plain += text[i + 1] == 'n' ? '\n' : '\\';
+            ++i;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+std::string trimRight(std::string text)
+{
+    while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
+        text.pop_back();
+    return text;
+}
+
+// Splits "name rest of line" at the first blank.
+void splitFirst(const std::string& line, std::string& first, std::string& rest)
+{
+    size_t blank = line.find_first_of(" \t");
+    first = line.substr(0, blank);
+    rest = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+}
+
+}  // namespace
+
+bool applyFault(const std::string& fault, Faults& faults, std::string& error)
+{
+    std::string name, rest;
+    splitFirst(fault, name, rest);
+    std::istringstream words(rest);
+    std::vector<std::string> args;
+    for (std::string word; words >> word;)
+        args.push_back(word);
+    auto numbers = [&](size_t count) { return args.size() == count; };
+
+    bool ok = true;
+    long value = 0;
+    if (name == "delay") {
+        ok = numbers(1) && toInt(args[0], faults.delayMs);
+    } else if (name == "pieces") {
+        ok = numbers(2) && toInt(args[0], faults.pieces) && faults.pieces > 0 && toInt(args[1], faults.piecesGapMs);
+    } else if (name == "dribble") {
+        ok = numbers(1) && toInt(args[0], faults.dribbleMs);
+    } else if (name == "noise") {
+        ok = numbers(1) && toInt(args[0], faults.noise);
+    } else if (name == "stale") {
+        ok = numbers(1);
+        if (ok)
+            faults.staleCode = args[0];
+    } else if (name == "wrongcode") {
+        ok = numbers(1) && toInt(args[0], faults.wrongCodes);
+    } else if (name == "badcrc") {
+        ok = numbers(0) && (faults.badCrc = true);
+    } else if (name == "syntax") {
+        ok = numbers(0) && (faults.syntax = true);
+    } else if (name == "crnolf") {
+        ok = numbers(0) && (faults.crNoLf = true);
+    } else if (name == "headerbytes") {
+        ok = numbers(1) && toNumber(args[0], 0, LONG_MAX, faults.headerBytes);
+    } else if (name == "contentsize") {
+        ok = !rest.empty();
+        faults.hasContentSize = ok;
+        faults.contentSize = rest;
+    } else if (name == "silence") {
+        ok = numbers(0) && (faults.silence = true);
+    } else if (name == "unplug") {
+        ok = numbers(1) && toNumber(args[0], 0, LONG_MAX, faults.unplugAfter);
+    } else if (name == "plain") {
+        ok = numbers(0) && (faults.plain = true);
+    } else if (name == "body") {
+        faults.hasBody = true;
+        faults.body = unescape(rest);
+    } else if (name == "bodysize") {
+        ok = numbers(1) && toNumber(args[0], 0, LONG_MAX, value);
+        faults.bodySize = value;
+    } else if (name == "bomb") {
+        ok = numbers(0) && (faults.bomb = true);
+    } else if (name == "delta") {
+        ok = numbers(6);
+        for (size_t i = 0; ok && i < 6; ++i)
+            faults.delta[i] = args[i];
+        faults.hasDelta = ok;
+    } else if (name == "trailing") {
+        ok = numbers(1) && toInt(args[0], faults.trailing);
+    } else {
+        error = "unknown fault \"" + name + "\"";
+        return false;
+    }
+    if (!ok)
+        error = "bad arguments for \"" + name + "\": \"" + rest + "\"";
+    return ok;
+}
+
+FaultFile::FaultFile(const std::string& stateDir) : m_path(stateDir + "/faults") {}
+
+Faults FaultFile::forRequest(const std::string& command)
+{
+    Faults faults;
+    std::string text;
+    if (!readFile(m_path, text))
+        return faults;
+
+    std::istringstream lines(text);
+    std::string kept;
+    bool consumedNext = false;
+    for (std::string line; std::getline(lines, line);) {
+        std::string scope, fault;
+        splitFirst(trimRight(line), scope, fault);
+        bool isNext = scope == "next";
+        if (isNext)
+            consumedNext = true;
+        else
+            kept += line + "\n";
+        if (scope.empty() || scope[0] == '#' || !(isNext || scope == "*" || scope == command))
+            continue;
+        std::string error;
+        if (!applyFault(fault, faults, error))
+            std::fprintf(stderr, "satvaro-sim: faults: %s\n", error.c_str());
+    }
+    if (consumedNext && !writeFileAtomically(m_path, kept))
+        std::fprintf(stderr, "satvaro-sim: cannot rewrite %s\n", m_path.c_str());
+    return faults;
+}
+
+}  // namespace satsim

@@ -1,0 +1,439 @@
+#include "sim/SatDevice.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <utility>
+
+#include "sim/Base64.h"
+#include "sim/Cfe.h"
+
+namespace satsim {
+
+const char* const SatDevice::EMERGENCY_CODE = "00000000";
+const char* const SatDevice::SERIAL = "900000001";
+
+namespace {
+
+// A CF-e may hold at most 1,500 KB.
+const size_t LARGEST_SALE = 1500 * 1024;
+
+// Result codes are the function's family (04 AtivarSAT ... 18
+// TrocarCodigoDeAtivacao, 19 ConsultarUltimaSessaoFiscal) and a detail;
+// detail 0 is success.
+enum Family {
+    ATIVAR = 4, CERTIFICADO, VENDA, CANCELAMENTO, CONSULTA, FIM_A_FIM, STATUS, SESSAO, REDE,
+    ASSINATURA, SOFTWARE, LOGS, BLOQUEIO, DESBLOQUEIO, TROCA_CODIGO, SESSAO_FISCAL,
+    REINICIO, STATUS_AC
+};
+
+std::string resultCode(int family, int detail)
+{
+    char code[8];
+    std::snprintf(code, sizeof code, "%02d%03d", family % 100, detail % 1000);
+    return code;
+}
+
+std::string join(const std::vector<std::string>& fields)
+{
+    std::string text;
+    for (size_t i = 0; i < fields.size(); ++i)
+        text += (i ? "|" : "") + fields[i];
+    return text;
+}
+
+// "numeroSessao|EEEEE|mensagem|cod|mensagemSEFAZ"; sales and cancellations
+// carry their CCCC after EEEEE.
+std::string standardReply(const std::string& session, int family, int detail, const std::string& message)
+{
+    if (family == VENDA || family == CANCELAMENTO)
+        return join({session, resultCode(family, detail), detail == 10 || detail == 7 ? "1999" : "0000",
+                     message, "", ""});
+    return join({session, resultCode(family, detail), message, "", ""});
+}
+
+std::string now(const char* format)
+{
+    std::time_t seconds = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+std::string timestamp()
+{
+    return now("%Y%m%d%H%M%S");
+}
+
+// Splits a request body into `count` fields; the last one keeps the rest,
+// bars included (sale documents may hold them). Missing fields are empty.
+std::vector<std::string> splitFields(const std::string& body, size_t count)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (fields.size() + 1 < count) {
+        size_t bar = body.find('|', start);
+        if (bar == std::string::npos)
+            break;
+        fields.push_back(body.substr(start, bar - start));
+        start = bar + 1;
+    }
+    fields.push_back(start <= body.size() ? body.substr(start) : std::string());
+    fields.resize(count);
+    return fields;
+}
+
+// Sessions are looked up by number, so "000042" and "42" are one session.
+std::string sessionKey(const std::string& session)
+{
+    char* end = nullptr;
+    long number = std::strtol(session.c_str(), &end, 10);
+    return end != session.c_str() && *end == '\0' ? std::to_string(number) : session;
+}
+
+std::string lastDigits(const std::string& key)
+{
+    return key.size() > 3 && key.compare(0, 3, "CFe") == 0 ? key.substr(3) : key;
+}
+
+}  // namespace
+
+SatDevice::SatDevice(const DeviceSettings& settings)
+    : m_code(settings.activationCode), m_activated(settings.activated)
+{
+    log("Equipamento SAT ligado");
+}
+
+const std::map<std::string, std::pair<SatDevice::Handler, size_t>>& SatDevice::catalogue()
+{
+    static const std::map<std::string, std::pair<Handler, size_t>> commands = {
+        {"AtivarSAT", {&SatDevice::ativar, 5}},
+        {"ComunicarCertificadoICPBRASIL", {&SatDevice::comunicarCertificado, 3}},
+        {"EnviarDadosVenda", {&SatDevice::enviarDadosVenda, 3}},
+        {"CancelarUltimaVenda", {&SatDevice::cancelarUltimaVenda, 4}},
+        {"ConsultarSAT", {&SatDevice::consultarSat, 1}},
+        {"TesteFimAFim", {&SatDevice::testeFimAFim, 3}},
+        {"ConsultarStatusOperacional", {&SatDevice::consultarStatusOperacional, 2}},
+        {"ConsultarStatusOperacionalMFE", {&SatDevice::consultarStatusOperacional, 2}},
+        {"ConsultarNumeroSessao", {&SatDevice::consultarNumeroSessao, 3}},
+        {"ConsultarUltimaSessaoFiscal", {&SatDevice::consultarUltimaSessaoFiscal, 2}},
+        {"ConfigurarInterfaceDeRede", {&SatDevice::configurarRede, 3}},
+        {"ConfigurarInterfaceDeRedeMFE", {&SatDevice::configurarRede, 3}},
+        {"AssociarAssinatura", {&SatDevice::associarAssinatura, 4}},
+        {"AtualizarSoftwareSAT", {&SatDevice::atualizarSoftware, 2}},
+        {"ExtrairLogs", {&SatDevice::extrairLogs, 2}},
+        {"BloquearSAT", {&SatDevice::bloquear, 2}},
+        {"DesbloquearSAT", {&SatDevice::desbloquear, 2}},
+        {"TrocarCodigoDeAtivacao", {&SatDevice::trocarCodigo, 5}},
+        {"ReiniciarMFE", {&SatDevice::reiniciar, 2}},
+        {"EnviarStatusAC", {&SatDevice::enviarStatusAc, 4}},
+    };
+    return commands;
+}
+
+std::string SatDevice::answer(const std::string& command, const std::string& body)
+{
+    auto entry = catalogue().find(command);
+    if (entry == catalogue().end()) {
+        log("Comando desconhecido " + command);
+        return standardReply(splitFields(body, 2)[0], 99, 999, "Comando desconhecido");
+    }
+    Fields fields = splitFields(body, entry->second.second);
+    std::string reply = (this->*entry->second.first)(fields);
+    remember(fields[0], reply);
+    log(command + " sessao " + fields[0] + ": " + splitFields(reply, 3)[1]);
+    return reply;
+}
+
+std::string SatDevice::checkCode(const Fields& f, int family) const
+{
+    if (f[1] == m_code)
+        return std::string();
+    return standardReply(f[0], family, 1, "Código de ativação inválido");
+}
+
+void SatDevice::remember(const std::string& session, const std::string& reply)
+{
+    m_replies[sessionKey(session)] = reply;
+}
+
+void SatDevice::log(const std::string& text)
+{
+    m_log += timestamp() + "|SAT|info|" + text + "\n";
+}
+
+// AtivarSAT: sub-command 1 activates with a certificate from the tax
+// authority; 2 and 3 make a CSR for an ICP-Brasil certificate, which
+// ComunicarCertificadoICPBRASIL then completes.
+std::string SatDevice::ativar(const Fields& f)
+{
+    const std::string& session = f[0];
+    if (m_activated)
+        return standardReply(session, ATIVAR, 3, "SAT já ativado");
+    if (f[1] != "1" && f[1] != "2" && f[1] != "3")
+        return standardReply(session, ATIVAR, 99, "Erro desconhecido na ativação");
+    if (!isDigits(f[3], 14))
+        return standardReply(session, ATIVAR, 2, "SEFAZ não reconhece este SAT (CNPJ inválido)");
+    m_code = f[2];
+    m_cnpj = f[3];
+    if (isDigits(f[4], 2))
+        m_uf = f[4];
+    if (f[1] == "1") {
+        m_activated = true;
+        return standardReply(session, ATIVAR, 0, "Ativado corretamente");
+    }
+    m_csrPending = true;
+    std::string csr = "-----BEGIN CERTIFICATE REQUEST-----\nSAT " + std::string(SERIAL) + " CNPJ " + m_cnpj
+                      + "\n-----END CERTIFICATE REQUEST-----\n";
+    return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" + base64Encode(csr);
+}
+
+std::string SatDevice::comunicarCertificado(const Fields& f)
+{
+    std::string refused = checkCode(f, CERTIFICADO);
+    if (!refused.empty())
+        return refused;
+    if (f[2].empty())
+        return standardReply(f[0], CERTIFICADO, 2, "Certificado inválido");
+    if (m_csrPending) {
+        m_csrPending = false;
+        m_activated = true;
+    }
+    return standardReply(f[0], CERTIFICADO, 0, "Certificado transmitido com sucesso");
+}
+
+std::string SatDevice::nextKeyDigits(const std::string& uf, const std::string& cnpj, unsigned number) const
+{
+    char numberText[8], codeText[8];
+    std::snprintf(numberText, sizeof numberText, "%06u", number % 1000000);
+    std::snprintf(codeText, sizeof codeText, "%06u", (number * 7919u + 104729u) % 1000000);
+    return accessKeyDigits({uf, now("%y%m"), cnpj, SERIAL, numberText, codeText});
+}
+
+// Issues a CF-e for a sale document: cUF, emitter CNPJ, total and buyer
+// come from the document when it has them. Returns its XML.
+std::string SatDevice::issue(const std::string& data, bool testOnly, Sale& sale)
+{
+    std::string uf = xmlText(data, "cUF");
+    std::string cnpj = xmlText(data, "emit/CNPJ");
+    sale.total = xmlText(data, "total/vCFe");
+    sale.buyer = xmlText(data, "dest/CPF");
+    if (sale.buyer.empty())
+        sale.buyer = xmlText(data, "dest/CNPJ");
+    if (sale.total.empty())
+        sale.total = "0.00";
+    unsigned number = testOnly ? m_documents + 1 : ++m_documents;
+    sale.keyDigits = nextKeyDigits(isDigits(uf, 2) ? uf : m_uf, isDigits(cnpj, 14) ? cnpj : m_cnpj, number);
+    sale.issued = timestamp();
+    CfeFacts facts;
+    facts.keyDigits = sale.keyDigits;
+    facts.issued = sale.issued;
+    facts.buyer = sale.buyer;
+    facts.total = sale.total;
+    return cfeXml(facts);
+}
+
+std::string SatDevice::enviarDadosVenda(const Fields& f)
+{
+    const std::string& session = f[0];
+    std::string refused = checkCode(f, VENDA);
+    if (!refused.empty())
+        return refused;
+    if (!m_activated)
+        return standardReply(session, VENDA, 2, "SAT ainda não ativado");
+    if (m_blocked)
+        return standardReply(session, VENDA, 6, "SAT bloqueado pelo contribuinte");
+    if (f[2].size() > LARGEST_SALE)
+        return standardReply(session, VENDA, 5, "Tamanho do CF-e-SAT superior a 1.500KB");
+    if (f[2].empty())
+        return standardReply(session, VENDA, 10, "Erro de validação do conteúdo");
+    Sale sale;
+    std::string xml = issue(f[2], false, sale);
+    m_sales.push_back(sale);
+    m_lastFiscalReply = join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas", "",
+                              "", base64Encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
+                              qrSignature(sale.keyDigits)});
+    return m_lastFiscalReply;
+}
+
+// Only the last sale can be cancelled, once, and only by its key.
+std::string SatDevice::cancelarUltimaVenda(const Fields& f)
+{
+    const std::string& session = f[0];
+    std::string refused = checkCode(f, CANCELAMENTO);
+    if (!refused.empty())
+        return refused;
+    if (m_blocked)
+        return standardReply(session, CANCELAMENTO, 3, "SAT bloqueado pelo contribuinte");
+    if (m_sales.empty() || m_sales.back().cancelled || lastDigits(f[2]) != m_sales.back().keyDigits)
+        return standardReply(session, CANCELAMENTO, 2, "Cupom inválido");
+    if (f[3].empty())
+        return standardReply(session, CANCELAMENTO, 7, "Erro de validação do conteúdo");
+    Sale& sale = m_sales.back();
+    sale.cancelled = true;
+    CfeFacts facts;
+    facts.keyDigits = nextKeyDigits(sale.keyDigits.substr(0, 2), sale.keyDigits.substr(6, 14), ++m_documents);
+    facts.issued = timestamp();
+    facts.buyer = sale.buyer;
+    facts.total = sale.total;
+    facts.cancellation = true;
+    facts.cancelledKeyDigits = sale.keyDigits;
+    m_lastFiscalReply = join({session, resultCode(CANCELAMENTO, 0), "0000",
+                              "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
+                              base64Encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits, sale.total,
+                              sale.buyer, qrSignature(facts.keyDigits)});
+    return m_lastFiscalReply;
+}
+
+std::string SatDevice::consultarSat(const Fields& f)
+{
+    return standardReply(f[0], CONSULTA, 0, "SAT em Operação");
+}
+
+std::string SatDevice::testeFimAFim(const Fields& f)
+{
+    const std::string& session = f[0];
+    std::string refused = checkCode(f, FIM_A_FIM);
+    if (!refused.empty())
+        return refused;
+    if (!m_activated)
+        return standardReply(session, FIM_A_FIM, 2, "SAT ainda não ativado");
+    Sale test;
+    std::string xml = issue(f[2], true, test);
+    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "", base64Encode(xml), test.issued,
+                 test.keyDigits.substr(31, 6), "CFe" + test.keyDigits});
+}
+
+std::string SatDevice::consultarStatusOperacional(const Fields& f)
+{
+    std::string refused = checkCode(f, STATUS);
+    if (!refused.empty())
+        return refused;
+    std::string first = m_sales.empty() ? "" : m_sales.front().keyDigits;
+    std::string last = m_sales.empty() ? "" : m_sales.back().keyDigits;
+    std::string lastIssued = m_sales.empty() ? "" : m_sales.back().issued;
+    std::string current = timestamp();
+    return join({f[0], resultCode(STATUS, 0), "Resposta com Sucesso", "", "",
+                 SERIAL, m_lanType, "192.168.000.100", "00:0a:56:00:00:01", "255.255.255.000",
+                 "192.168.000.001", "192.168.000.001", "000.000.000.000", "CONECTADO", "ALTO",
+                 "4 GB", std::to_string(m_sales.size() * 4) + " KB", current, "01.00.00", "00.08",
+                 last, first, last, lastIssued, current, "20240101", "20290101", m_blocked ? "2" : "0"});
+}
+
+// The reply once given to a past session, as it was.
+std::string SatDevice::consultarNumeroSessao(const Fields& f)
+{
+    std::string refused = checkCode(f, SESSAO);
+    if (!refused.empty())
+        return refused;
+    if (!m_activated)
+        return standardReply(f[0], SESSAO, 2, "SAT ainda não ativado");
+    auto past = m_replies.find(sessionKey(f[2]));
+    if (past == m_replies.end())
+        return standardReply(f[0], SESSAO, 3, "Sessão não existe");
+    return past->second;
+}
+
+std::string SatDevice::consultarUltimaSessaoFiscal(const Fields& f)
+{
+    std::string refused = checkCode(f, SESSAO_FISCAL);
+    if (!refused.empty())
+        return refused;
+    if (!m_activated)
+        return standardReply(f[0], SESSAO_FISCAL, 2, "SAT ainda não ativado");
+    if (m_lastFiscalReply.empty())
+        return standardReply(f[0], SESSAO_FISCAL, 3, "Não existe sessão fiscal");
+    return m_lastFiscalReply;
+}
+
+std::string SatDevice::configurarRede(const Fields& f)
+{
+    std::string refused = checkCode(f, REDE);
+    if (!refused.empty())
+        return refused;
+    if (f[2].empty())
+        return standardReply(f[0], REDE, 2, "Dados fora do padrão a ser informado");
+    std::string lanType = xmlText(f[2], "tipoLan");
+    if (!lanType.empty())
+        m_lanType = lanType;
+    return standardReply(f[0], REDE, 0, "Rede Configurada com Sucesso");
+}
+
+std::string SatDevice::associarAssinatura(const Fields& f)
+{
+    std::string refused = checkCode(f, ASSINATURA);
+    if (!refused.empty())
+        return refused;
+    if (f[3].empty())
+        return standardReply(f[0], ASSINATURA, 3, "Assinatura fora do padrão especificado");
+    if (!isDigits(f[2], 28))
+        return standardReply(f[0], ASSINATURA, 4, "Erro de validação do conteúdo");
+    return standardReply(f[0], ASSINATURA, 0, "Assinatura do AC Registrada");
+}
+
+std::string SatDevice::atualizarSoftware(const Fields& f)
+{
+    std::string refused = checkCode(f, SOFTWARE);
+    return refused.empty() ? standardReply(f[0], SOFTWARE, 0, "Software Atualizado com Sucesso") : refused;
+}
+
+std::string SatDevice::extrairLogs(const Fields& f)
+{
+    std::string refused = checkCode(f, LOGS);
+    if (!refused.empty())
+        return refused;
+    return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + base64Encode(m_log);
+}
+
+std::string SatDevice::bloquear(const Fields& f)
+{
+    std::string refused = checkCode(f, BLOQUEIO);
+    if (!refused.empty())
+        return refused;
+    if (m_blocked)
+        return standardReply(f[0], BLOQUEIO, 2, "Equipamento SAT já está bloqueado");
+    m_blocked = true;
+    return standardReply(f[0], BLOQUEIO, 0, "Equipamento SAT bloqueado com sucesso.");
+}
+
+std::string SatDevice::desbloquear(const Fields& f)
+{
+    std::string refused = checkCode(f, DESBLOQUEIO);
+    if (!refused.empty())
+        return refused;
+    if (!m_blocked)
+        return standardReply(f[0], DESBLOQUEIO, 5, "SAT ja desbloqueado");
+    m_blocked = false;
+    return standardReply(f[0], DESBLOQUEIO, 0, "Equipamento SAT desbloqueado com sucesso.");
+}
+
+// Option 1 proves the current code, option 2 the emergency code.
+std::string SatDevice::trocarCodigo(const Fields& f)
+{
+    const std::string& session = f[0];
+    if (f[2] == "1" && f[1] != m_code)
+        return standardReply(session, TROCA_CODIGO, 1, "Código de ativação inválido");
+    if (f[2] == "2" && f[1] != EMERGENCY_CODE)
+        return standardReply(session, TROCA_CODIGO, 2, "Código de ativação de emergência Incorreto");
+    if (f[2] != "1" && f[2] != "2")
+        return standardReply(session, TROCA_CODIGO, 99, "Erro desconhecido");
+    if (f[3].empty() || f[3] != f[4])
+        return standardReply(session, TROCA_CODIGO, 3, "Código de ativação novo e confirmação não conferem");
+    m_code = f[3];
+    return standardReply(session, TROCA_CODIGO, 0, "Código de ativação alterado com sucesso");
+}
+
+std::string SatDevice::reiniciar(const Fields& f)
+{
+    std::string refused = checkCode(f, REINICIO);
+    return refused.empty() ? standardReply(f[0], REINICIO, 0, "Equipamento reiniciado") : refused;
+}
+
+std::string SatDevice::enviarStatusAc(const Fields& f)
+{
+    return standardReply(f[0], STATUS_AC, 0, "Status do AC recebido");
+}
+
+}  // namespace satsim

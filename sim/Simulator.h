@@ -1,0 +1,51 @@
+// The simulated SAT device: reads requests from its line, records them,
+// answers each as the device state says, shaped by the faults in force.
+#ifndef SATVARO_SIM_SIMULATOR_H
+#define SATVARO_SIM_SIMULATOR_H
+
+#include <csignal>
+#include <string>
+
+#include "sim/DeviceLink.h"
+#include "sim/Faults.h"
+#include "sim/RequestJournal.h"
+#include "sim/RequestReader.h"
+#include "sim/SatDevice.h"
+#include "sim/Transmitter.h"
+
+namespace satsim {
+
+struct SimulatorOptions {
+    std::string stateDir;
+    std::string linkPath;
+    DeviceSettings device;
+};
+
+class Simulator {
+public:
+    explicit Simulator(const SimulatorOptions& options);
+
+    // Plugs the device in; DIR/ready then names its slave (and again after
+    // every unplug). False with `error` set when it cannot.
+    bool start(std::string& error);
+    // Serves until `stop` becomes non-zero; signals that set it must be
+    // blocked by the caller and are let through only while waiting.
+    int serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask);
+
+private:
+    void readLine();
+    void handle(const Request& request);
+    void hangUp();
+
+    SimulatorOptions m_options;
+    DeviceLink m_link;
+    RequestReader m_reader;
+    RequestJournal m_journal;
+    FaultFile m_faults;
+    SatDevice m_device;
+    Transmitter m_transmitter;
+};
+
+}  // namespace satsim
+
+#endif
