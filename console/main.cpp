@@ -40,14 +40,18 @@ constexpr char ARQUIVO_RETORNOS[] = "/retUltimoCmd.bin";
 constexpr char SEM_RESPOSTA[] = "Funcao sat nao responde";
 constexpr char ERRO_ARQUIVO[] = "Erro ao abrir o arquivo!";
 
-constexpr const char* ITENS_MENU[] = {
-    "[0] Ativar SAT\n",        "[1] Consultar SAT\n",
-    "[2] Consultar Status Operacional SAT\n",
-    "[3] Extrair Log\n",       "[4] Bloquear Sat\n",
-    "[5] Desbloquear\n",       "[6] Enviar Dados de Venda\n",
-    "[7] Cancelar Ultima Venda\n",
-    "[8] Enviar TesteFimAFim\n", "[q] Sair\n",
-};
+constexpr char MENU[] =
+    "Escolha umas das opcoes abaixo, digite 'q' or 'Ctrl+C'' para sair.\n"
+    "[0] Ativar SAT\n"
+    "[1] Consultar SAT\n"
+    "[2] Consultar Status Operacional SAT\n"
+    "[3] Extrair Log\n"
+    "[4] Bloquear Sat\n"
+    "[5] Desbloquear\n"
+    "[6] Enviar Dados de Venda\n"
+    "[7] Cancelar Ultima Venda\n"
+    "[8] Enviar TesteFimAFim\n"
+    "[q] Sair\n";
 
 struct EstadoConsole {
     std::string arquivoVenda;
@@ -78,9 +82,8 @@ std::string texto(const char* resultado) {
     return resultado != nullptr ? resultado : "";
 }
 
-// The working directory is asked for at each use: the operator (or the
-// library) may change it during the run. Empty when it cannot be told, so
-// that the file cannot be opened.
+// The console's files are in the working directory of the moment they are
+// used. Empty when it cannot be told, so that the file cannot be opened.
 std::string caminhoDeTrabalho(const char* nome) {
     char* diretorio = get_current_dir_name();
     if (diretorio == nullptr) {
@@ -123,10 +126,7 @@ void banners(const char* prefixoVersao) {
 
 void menu() {
     banners("v");
-    std::fputs("Escolha umas das opcoes abaixo, digite 'q' or 'Ctrl+C'' para sair.\n", stderr);
-    for (const char* item : ITENS_MENU) {
-        std::fputs(item, stderr);
-    }
+    std::fputs(MENU, stderr);
 }
 
 // The code is saved before it is checked, so a refused code stays in the file
