@@ -22,8 +22,8 @@ void ConsoleTest::writeFile(const std::string& name, const std::string& content)
     std::ofstream(path(name), std::ios::binary) << content;
 }
 
-std::string ConsoleTest::readFile(const std::string& name) const {
-    std::ifstream file(path(name), std::ios::binary);
+std::string fileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();

@@ -16,6 +16,9 @@ inline constexpr char LIBRARY_DIR[] = SATVARO_BINARY_DIR "/lib";
 inline constexpr char VERSION_BANNER[] =
     "\n|----------------- Driver Sat Varo v01.00.01.001-------------------|\n\n";
 
+// The whole content of a file; empty when it cannot be read.
+std::string fileText(const std::string& path);
+
 class ConsoleTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -24,7 +27,7 @@ protected:
     std::string path(const std::string& name) const { return m_workdir + "/" + name; }
     const std::string& workdir() const { return m_workdir; }
     void writeFile(const std::string& name, const std::string& content) const;
-    std::string readFile(const std::string& name) const;
+    std::string readFile(const std::string& name) const { return fileText(path(name)); }
 
     ConsoleRun run(const std::vector<std::string>& args, const std::string& input,
                    const std::string& libraryDir = LIBRARY_DIR) const {

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,13 +19,6 @@ const std::string EXAMPLES = SATVARO_SOURCE_DIR "/examples";
 const std::string NO_REPLY = ">>>> Funcao sat nao responde >>>>>.\n\n\n";
 const std::string MENU_END = "[q] Sair\n";
 const std::string CODE = "12345678";
-
-std::string fileText(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 // The replies as the console printed them, in order.
 std::vector<std::string> printedReplies(const std::string& err) {
