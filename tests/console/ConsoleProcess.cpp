@@ -114,22 +114,12 @@ void ConsoleProcess::closeInput() {
     closeFd(m_in);
 }
 
-bool ConsoleProcess::waitForOut(const std::string& text, std::size_t count,
-                                std::chrono::milliseconds limit) {
-    return collectUntil(text, count, m_out, limit);
-}
-
 bool ConsoleProcess::waitForErr(const std::string& text, std::size_t count,
                                 std::chrono::milliseconds limit) {
-    return collectUntil(text, count, m_err, limit);
-}
-
-bool ConsoleProcess::collectUntil(const std::string& text, std::size_t count,
-                                  const std::string& buffer, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (occurrences(buffer, text) < count) {
+    while (occurrences(m_err, text) < count) {
         if (!collect(deadline)) {
-            return occurrences(buffer, text) >= count;
+            return occurrences(m_err, text) >= count;
         }
     }
     return true;

@@ -23,15 +23,11 @@ public:
     ConsoleProcess(const ConsoleProcess&) = delete;
     ConsoleProcess& operator=(const ConsoleProcess&) = delete;
 
-    pid_t pid() const { return m_pid; }
-
     void write(const std::string& input);
     void closeInput();
 
     // Collects output until `text` has appeared `count` times on standard
-    // output (or error) or `limit` has passed; true when it has.
-    bool waitForOut(const std::string& text, std::size_t count = 1,
-                    std::chrono::milliseconds limit = LONG_WAIT);
+    // error or `limit` has passed; true when it has.
     bool waitForErr(const std::string& text, std::size_t count = 1,
                     std::chrono::milliseconds limit = LONG_WAIT);
 
@@ -46,8 +42,6 @@ public:
     const std::string& err() const { return m_err; }
 
 private:
-    bool collectUntil(const std::string& text, std::size_t count, const std::string& buffer,
-                      std::chrono::milliseconds limit);
     bool collect(std::chrono::steady_clock::time_point deadline);
     int reap(std::chrono::steady_clock::time_point deadline);
 
