@@ -4,7 +4,8 @@
 // needs (100 ms after sending, 1 s when the closed channel is destroyed);
 // this program defines usleep itself, so that the library's pauses come here
 // and their real length is taken out of each call's wall time. What is left
-// is the driver's overhead; the step benchmarks break it down.
+// is the driver's overhead; popen/pclose are timed the same way for the
+// discovery, and the step benchmarks break down the rest.
 //
 //   sim/satvaro-harness -- build/bin/bench_commands
 #include <dlfcn.h>
@@ -28,8 +29,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double g_pausedSeconds = 0;  // time spent in the library's pauses
-bool g_skipPauses = false;   // for the long resource run: no pacing at all
+double g_pausedSeconds = 0;     // time spent in the library's pauses
+bool g_skipPauses = false;      // for the long resource run: no pacing at all
+double g_discoverySeconds = 0;  // time spent finding the device node
+Clock::time_point g_discoveryStart;
 
 double seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
@@ -37,11 +40,30 @@ double seconds(Clock::duration duration) {
 
 }  // namespace
 
-// Interposes the C library's usleep for the whole process, the loaded driver
-// included (the executable exports its symbols).
-extern "C" int usleep(useconds_t microseconds) {
-    using Usleep = int (*)(useconds_t);
-    static const Usleep realUsleep = reinterpret_cast<Usleep>(dlsym(RTLD_NEXT, "usleep"));
+// These three stand in for the C library's own for the whole process, the
+// loaded driver included (the executable exports them), to time the pauses
+// and the discovery (a shell pipeline) inside real calls.
+template <typename Function>
+Function cLibrary(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+extern "C" __attribute__((visibility("default"))) FILE* popen(const char* command,
+                                                              const char* mode) {
+    static const auto realPopen = cLibrary<FILE* (*)(const char*, const char*)>("popen");
+    g_discoveryStart = Clock::now();
+    return realPopen(command, mode);
+}
+
+extern "C" __attribute__((visibility("default"))) int pclose(FILE* stream) {
+    static const auto realPclose = cLibrary<int (*)(FILE*)>("pclose");
+    const int result = realPclose(stream);
+    g_discoverySeconds += seconds(Clock::now() - g_discoveryStart);
+    return result;
+}
+
+extern "C" __attribute__((visibility("default"))) int usleep(useconds_t microseconds) {
+    static const auto realUsleep = cLibrary<int (*)(useconds_t)>("usleep");
     if (g_skipPauses) {
         return 0;
     }
@@ -76,21 +98,26 @@ long openDescriptors() {
     return count;
 }
 
-// Whole calls: wall time minus the time spent pausing.
+// Whole calls: wall time minus the time spent pausing; of that, the time
+// spent in discovery and the rest.
 void ConsultarSAT_overhead(benchmark::State& state) {
     int session = 0;
     for (auto _ : state) {
         const double pausedBefore = g_pausedSeconds;
+        const double discoveryBefore = g_discoverySeconds;
         const Clock::time_point start = Clock::now();
         benchmark::DoNotOptimize(driver().ConsultarSAT(++session));
         const double wall = seconds(Clock::now() - start);
         const double paused = g_pausedSeconds - pausedBefore;
+        const double discovery = g_discoverySeconds - discoveryBefore;
         if (driver().CodigoErro() != 0) {
             state.SkipWithError("the simulator did not answer");
             break;
         }
         state.SetIterationTime(wall - paused);
         state.counters["paused_s"] = paused;
+        state.counters["discovery_ms"] = discovery * 1e3;
+        state.counters["rest_ms"] = (wall - paused - discovery) * 1e3;
     }
 }
 BENCHMARK(ConsultarSAT_overhead)
@@ -156,7 +183,7 @@ void Step_send_receive(benchmark::State& state) {
         benchmark::Counter(receive * 1e3, benchmark::Counter::kAvgIterations);
     channel.connect_client();
 }
-BENCHMARK(Step_send_receive)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Step_send_receive)->UseManualTime()->Iterations(30)->Unit(benchmark::kMillisecond);
 
 // One log line; a call writes six.
 void Step_log_line(benchmark::State& state) {
@@ -174,13 +201,12 @@ void Resources_1000_calls(benchmark::State& state) {
         g_skipPauses = true;
         for (int session = 1; session <= 1000; ++session) {
             driver().ConsultarSAT(session);
-            if (session == 10) {
-                state.counters["rss_kB_at_10"] = statusField("VmRSS:");
-                state.counters["fds_at_10"] = openDescriptors();
+            if (session == 10 || session == 100 || session == 1000) {
+                const std::string after = "_at_" + std::to_string(session);
+                state.counters["rss_kB" + after] = statusField("VmRSS:");
+                state.counters["fds" + after] = openDescriptors();
             }
         }
-        state.counters["rss_kB_at_1000"] = statusField("VmRSS:");
-        state.counters["fds_at_1000"] = openDescriptors();
         state.counters["status"] = driver().CodigoErro();
         g_skipPauses = false;
     }
