@@ -11,10 +11,10 @@
 #include "log/logdebug.h"
 #include "transaction/DoTransaction.h"
 
-char g_resp[0x180000];
-char g_bufferVenda[0x180000 + 40];
-char g_bufferCancela[0x180000 + 88];
-char g_bufferFimAFim[0x180000 + 40];
+char g_resp[REPLY_BUFFER_SIZE];
+char g_bufferVenda[REPLY_BUFFER_SIZE + 40];
+char g_bufferCancela[REPLY_BUFFER_SIZE + 88];
+char g_bufferFimAFim[REPLY_BUFFER_SIZE + 40];
 
 namespace manipulaDados {
 

@@ -22,12 +22,15 @@
 
 #include "codec/Message.h"
 
+// 1.5 MiB: the largest reply body the device link accepts.
+inline constexpr std::size_t REPLY_BUFFER_SIZE = 0x180000;
+
 // Reply buffer of every command; its address is every command's result.
-extern char g_resp[0x180000];
+extern char g_resp[REPLY_BUFFER_SIZE];
 // Request-body buffers of the three commands that carry whole documents.
-extern char g_bufferVenda[0x180000 + 40];
-extern char g_bufferCancela[0x180000 + 88];
-extern char g_bufferFimAFim[0x180000 + 40];
+extern char g_bufferVenda[REPLY_BUFFER_SIZE + 40];
+extern char g_bufferCancela[REPLY_BUFFER_SIZE + 88];
+extern char g_bufferFimAFim[REPLY_BUFFER_SIZE + 40];
 
 namespace manipulaDados {
 

@@ -34,8 +34,16 @@
  *          g_resp with its terminating NUL) is refused; g_resp is then empty;
  *   32768  no acceptable reply within the command's time-out.
  * It returns 0 before the first command. The returned text is the reply
- * body whatever the status (empty when none arrived); the device's own
- * result code is one of its fields.
+ * body whatever the status (empty when none arrived or it was refused); the
+ * device's own result code is one of its fields.
+ *
+ * Request limits: the whole request body (session "%06d" and the arguments
+ * joined by "|") may hold at most 1,572,903 bytes for EnviarDadosVenda and
+ * TesteFimAFim, 1,572,951 for CancelarUltimaVenda, 2,127 for
+ * AssociarAssinatura, 2,095 for ComunicarCertificadoICPBRASIL, 1,071 for
+ * ConfigurarInterfaceDeRede, 111 for TrocarCodigoDeAtivacao, 63 for
+ * AtivarSAT and 47 for the others. A longer one is refused (status 4),
+ * never cut.
  *
  * Time-outs, from the start of sending: ConsultarSAT 6 s, CancelarUltimaVenda
  * 7 s, EnviarDadosVenda 10 s, ConsultarStatusOperacional 20 s, AtivarSAT,

@@ -14,7 +14,7 @@ using manipulaDados::ManipulaDadosSat;
 
 std::vector<std::string> recordLines() {
     std::vector<std::string> lines;
-    std::istringstream record(readFile(manipulaDados::ARQUIVO_DESEMPENHO));
+    std::istringstream record(readFile("teste_desempenho.csv"));
     for (std::string line; std::getline(record, line);) {
         lines.push_back(line);
     }

@@ -24,8 +24,6 @@ public:
     ScopedWorkDir(const ScopedWorkDir&) = delete;
     ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
 
-    const std::filesystem::path& path() const { return m_path; }
-
 private:
     std::filesystem::path m_previous;
     std::filesystem::path m_path;

@@ -1,5 +1,8 @@
 // The built driver library loaded with dlopen, as a host application loads
 // it, with its nineteen exported functions resolved by their plain names.
+// It stays mapped until the process ends, as in a host that loads it once:
+// its process-wide log writer is never destroyed, and unloading would only
+// turn that into a leak. One test process, one library state.
 // Header-only; link with ${CMAKE_DL_LIBS}.
 #ifndef SATVARO_TESTS_SUPPORT_LOADEDDRIVER_H
 #define SATVARO_TESTS_SUPPORT_LOADEDDRIVER_H
@@ -23,7 +26,7 @@ class LoadedDriver {
 public:
     // Throws std::runtime_error when the library or one of the names is missing.
     explicit LoadedDriver(const std::string& path)
-        : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
         if (m_handle == nullptr) {
             throw std::runtime_error(dlerror());
         }
