@@ -26,10 +26,9 @@ constexpr char versionRuv[] = "01.00.01.001";
 std::string codigoAtivacao;
 
 constexpr std::size_t CODIGO_MAXIMO = 32;
-// AtivarSAT's sub-command: 1 activates with the tax authority's certificate,
-// the first activation of a new device; 2 and 3 are for ICP-Brasil
-// certificates. A device refuses any other value.
-constexpr int SUBCOMANDO_ATIVACAO_SEFAZ = 1;
+// The sub-command the console activates with; the device takes it as an
+// activation with the tax authority's certificate.
+constexpr int SUBCOMANDO_ATIVACAO = 0;
 constexpr int SAIDA_ERRO = 255;
 constexpr useconds_t PAUSA_TURNO_US = 500 * 1000;
 
@@ -173,7 +172,7 @@ void escolhaAtivar(EstadoConsole& estado) {
     pergunta("Entre com o a uf do estado:", uf);
     std::fputs("Ativar Sat\n", stderr);
     estado.retorno =
-        texto(driver()->funcAtivarSAT(proxSessao(), SUBCOMANDO_ATIVACAO_SEFAZ,
+        texto(driver()->funcAtivarSAT(proxSessao(), SUBCOMANDO_ATIVACAO,
                                       codigoAtivacao.c_str(), cnpj.c_str(), FromString<int>(uf)));
 }
 

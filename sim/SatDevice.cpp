@@ -167,13 +167,14 @@ void SatDevice::log(const std::string& text)
 
 // AtivarSAT: sub-command 1 activates with a certificate from the tax
 // authority; 2 and 3 make a CSR for an ICP-Brasil certificate, which
-// ComunicarCertificadoICPBRASIL then completes.
+// ComunicarCertificadoICPBRASIL then completes. The operator console sends 0
+// for the tax authority's certificate, and the device takes it like 1.
 std::string SatDevice::ativar(const Fields& f)
 {
     const std::string& session = f[0];
     if (m_activated)
         return standardReply(session, ATIVAR, 3, "SAT já ativado");
-    if (f[1] != "1" && f[1] != "2" && f[1] != "3")
+    if (f[1] != "0" && f[1] != "1" && f[1] != "2" && f[1] != "3")
         return standardReply(session, ATIVAR, 99, "Erro desconhecido na ativação");
     if (!isDigits(f[3], 14))
         return standardReply(session, ATIVAR, 2, "SEFAZ não reconhece este SAT (CNPJ inválido)");
@@ -181,7 +182,7 @@ std::string SatDevice::ativar(const Fields& f)
     m_cnpj = f[3];
     if (isDigits(f[4], 2))
         m_uf = f[4];
-    if (f[1] == "1") {
+    if (f[1] == "0" || f[1] == "1") {
         m_activated = true;
         return standardReply(session, ATIVAR, 0, "Ativado corretamente");
     }

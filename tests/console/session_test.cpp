@@ -125,7 +125,7 @@ TEST_F(ConsoleSession, SaleCancellationAndEndToEndTestCarryTheSalesData) {
     replaceFirst(endToEnd, "<CNPJ>00000000000000</CNPJ>", "<CNPJ>" + cnpjEmit + "</CNPJ>");
     replaceFirst(endToEnd, "ASSINATURA-DO-AC", signAC);
     EXPECT_EQ(sent(m_sim.requests(), 6),
-              (Sent{{"AtivarSAT", "000001|1|" + CODE + "|" + cnpjEmit + "|35"},
+              (Sent{{"AtivarSAT", "000001|0|" + CODE + "|" + cnpjEmit + "|35"},
                     {"EnviarDadosVenda", "000002|" + CODE + "|" + sale},
                     {"EnviarDadosVenda", "000003|" + CODE + "|" + sale},
                     {"CancelarUltimaVenda", "000004|" + CODE + "|" + key + "|" + document},
