@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "codec/MessagePrivate.h"
@@ -35,6 +36,21 @@ constexpr std::int32_t MAX_UNCOMPRESSED_SIZE = 20971519;
 // to 32 bits like every number the device and this codec exchange.
 std::int32_t headerNumber(const std::string& text) {
     return static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+// The body length a "content-size" announces, read as strtol reads it. Text
+// without digits, a negative number or one beyond 32 bits is no size: read as
+// 0 it would pass the body bytes off as noise and the message as complete, and
+// narrowed to 32 bits it could announce anything.
+bool announcedBodySize(const std::string& text, std::uint64_t& size) {
+    const char* const digits = text.c_str();
+    char* end = nullptr;
+    const long value = std::strtol(digits, &end, 10);
+    if (end == digits || value < 0 || value > INT32_MAX) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(value);
+    return true;
 }
 
 // Sizes go on the wire as signed 32-bit values.
@@ -222,15 +238,13 @@ bool MessagePrivate::processHeaders() {
         !hasHeader(HDR_CODE) || !hasHeader(HDR_SOURCE) || !hasHeader(HDR_EDC_WORD)) {
         return false;
     }
-    // A negative size is no size: taken as unsigned it would make every
-    // later byte of the line part of a body that never ends.
-    const std::int32_t size = headerNumber(headers[HDR_CONTENT_SIZE]);
-    if (size < 0) {
+    std::uint64_t size = 0;
+    if (!announcedBodySize(headers[HDR_CONTENT_SIZE], size)) {
         return false;
     }
     code = headers[HDR_CODE];
     sourceId = headers[HDR_SOURCE];
-    contentSize = static_cast<std::uint64_t>(size);
+    contentSize = size;
     return true;
 }
 

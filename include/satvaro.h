@@ -31,7 +31,12 @@
  *   4      the device replied for another command, or a body was too large:
  *          a request that does not fit the command's buffer is refused and
  *          not sent, and a reply of 1,572,864 bytes or more (which cannot fit
- *          g_resp with its terminating NUL) is refused; g_resp is then empty;
+ *          g_resp with its terminating NUL) is refused, as is one whose
+ *          compressed body does not uncompress (announced above 20 MiB, or
+ *          damaged); g_resp is then empty. A refused reply of more than
+ *          1,572,864 bytes, or one that does not uncompress, is reported when
+ *          the command's time-out ends, as the device may still send the
+ *          reply;
  *   32768  no acceptable reply within the command's time-out.
  * It returns 0 before the first command. The returned text is the reply
  * body whatever the status (empty when none arrived or it was refused); the

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <memory>
 
+#include "codec/zeph.h"
 #include "log/logdebug.h"
 #include "serial/serialdefs.h"
 
@@ -132,6 +133,14 @@ std::optional<std::string> firstVisibleEntry(const char* directory) {
     }
     closedir(dir);
     return name;
+}
+
+// A reply body the host can take: plain (a compressed one that would not
+// uncompress, e.g. announcing more than the 20 MiB cap, stays compressed) and
+// no larger than the reply buffer.
+bool hasUsableBody(const zeph::Message& message) {
+    return message.header(zeph::HDR_CONTENT_TYPE) != zeph::HDR_CONTENT_COMPRESSED &&
+           message.bodySize() <= MAX_REPLY_BODY;
 }
 
 ssize_t writeRetrying(int fd, const char* data, size_t length) {
@@ -439,6 +448,7 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
     zeph::Message incoming;
     std::unique_ptr<char[]> buffer(new char[READ_BUFFER_SIZE]());
     bool accepted = false;
+    bool refusedOwnReply = false;
 
     for (;;) {
         const int got = receive(buffer.get(), READ_BUFFER_SIZE);
@@ -457,7 +467,7 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
                 if (incoming.isCompressed()) {
                     incoming.uncompress();
                 }
-                if (incoming.bodySize() <= MAX_REPLY_BODY && incoming.code() == expectedCode) {
+                if (incoming.code() == expectedCode && hasUsableBody(incoming)) {
                     reply = incoming;
                     logLine("info", "[SerialCommChannel::receive_data] __NOERROR__");
                     result = STATUS_OK;
@@ -465,8 +475,10 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
                     accepted = true;
                     break;
                 }
-                // A stale reply of an earlier command: give the real one a
-                // fresh time-out, a few times over.
+                refusedOwnReply = refusedOwnReply || incoming.code() == expectedCode;
+                // A stale reply of an earlier command, or ours with a body we
+                // cannot take: give an acceptable one a fresh time-out, a few
+                // times over.
                 logLine("info", "Comando invalido");
                 if (restarts < MAX_TIMEOUT_RESTARTS) {
                     logLine("info", "Reinicio do timeout");
@@ -494,7 +506,9 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
         const long long elapsed = elapsedMs(m_timeRef);
         if (decided ? elapsed >= timeoutMs : elapsed > timeoutMs) {
             logLine("error", " [SerialCommChannel::receive_data] __TIMEOUT__");
-            result = STATUS_TIMEOUT;
+            // The device did answer this command, with a body we refused:
+            // that, not the wait, is what the host must hear of.
+            result = refusedOwnReply ? STATUS_WRONG_REPLY : STATUS_TIMEOUT;
             break;
         }
         if (decided) {

@@ -123,6 +123,8 @@ bool applyFault(const std::string& fault, Faults& faults, std::string& error)
         for (size_t i = 0; ok && i < 6; ++i)
             f.delta[i] = args[i];
         f.hasDelta = true;
+    } else if (name == "apart") {
+        ok = flag(f.apart);
     } else if (name == "trailing") {
         ok = count(1) && toInt(args[0], f.trailing);
     } else {

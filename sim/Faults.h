@@ -35,6 +35,7 @@ struct Faults {
     bool hasDelta = false;            // delta A B C D E F
     std::array<std::string, 6> delta;
     int trailing = 0;                 // trailing N
+    bool apart = false;               // apart
 };
 
 // Applies one fault line (without its scope) to `faults`; false, with

@@ -157,14 +157,19 @@ bool planTransmission(const std::string& command, const std::string& body, const
         return false;
     std::string session = sessionOf(body);
     plan = Transmission();
-    plan.bytes = noise(faults.noise);
+    auto addPart = [&](const std::string& part) {
+        if (faults.apart && !plan.bytes.empty() && !part.empty())
+            plan.breaks.push_back(plan.bytes.size());
+        plan.bytes += part;
+    };
+    addPart(noise(faults.noise));
     if (!faults.staleCode.empty())
-        plan.bytes += simpleMessage(faults.staleCode, session + "|00000|Resposta antiga de " + faults.staleCode + "||",
-                                    faults.plain);
+        addPart(simpleMessage(faults.staleCode, session + "|00000|Resposta antiga de " + faults.staleCode + "||",
+                              faults.plain));
     for (int i = 0; i < faults.wrongCodes; ++i)
-        plan.bytes += simpleMessage(wrongCode(command, i), session + "|00000|Resposta de outro comando " +
-                                    std::to_string(i + 1) + "||", faults.plain);
-    plan.bytes += replyMessage(command, body, faults);
+        addPart(simpleMessage(wrongCode(command, i), session + "|00000|Resposta de outro comando " +
+                              std::to_string(i + 1) + "||", faults.plain));
+    addPart(replyMessage(command, body, faults));
     plan.bytes += noise(faults.trailing);
 
     plan.delayMs = faults.delayMs;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "sim/Faults.h"
 
@@ -23,11 +24,15 @@ struct Transmission {
     std::size_t chunk = 0;   // bytes per write; 0 = all at once
     int gapMs = 0;           // between writes
     long hangupAfter = -1;   // hang the line up after this many bytes
+    // Offsets at which everything before must have been read from the line
+    // before the rest is written.
+    std::vector<std::size_t> breaks;
 };
 
 // Everything sent for one request: noise, stale and wrong-code replies, the
-// reply itself and trailing noise, paced as the faults say. False when the
-// device stays silent.
+// reply itself and trailing noise, paced as the faults say (with "apart",
+// each part but the trailing noise waits until the one before was read).
+// False when the device stays silent.
 bool planTransmission(const std::string& command, const std::string& body, const Faults& faults,
                       Transmission& plan);
 

@@ -13,10 +13,11 @@ namespace {
 // Hanging up a pty throws away what the other side has not read yet. A
 // device unplugged mid-reply has still delivered the bytes it sent, so the
 // line goes down only once the reader took them: after the bytes had time
-// to pass the tty layer, and at the latest after HANG_UP_LATEST.
-const std::chrono::milliseconds HANG_UP_SETTLE(50);
-const std::chrono::milliseconds HANG_UP_LATEST(2000);
-const int HANG_UP_CHECK_MS = 5;
+// to pass the tty layer, and at the latest after READ_LATEST. Parts of a
+// reply sent apart wait for the reader the same way.
+const std::chrono::milliseconds READ_SETTLE(50);
+const std::chrono::milliseconds READ_LATEST(2000);
+const int READ_CHECK_MS = 5;
 
 }  // namespace
 
@@ -38,7 +39,7 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
 {
     while (!stop) {
         auto now = Clock::now();
-        int dueMs = m_hangingUp ? HANG_UP_CHECK_MS : m_transmitter.msUntilDue(now);
+        int dueMs = m_waitingForReader ? READ_CHECK_MS : m_transmitter.msUntilDue(now);
         pollfd line {m_link.masterFd(), POLLIN, 0};
         if (dueMs == 0)
             line.events |= POLLOUT;
@@ -53,12 +54,16 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
         if (line.revents & POLLIN)
             readLine();
         now = Clock::now();
-        if (m_hangingUp) {
-            hangUpWhenRead(now);
-        } else if (m_transmitter.writeDue(m_link.masterFd(), now) == Transmitter::HangUp) {
-            m_hangingUp = true;
-            m_hangUpEarliest = now + HANG_UP_SETTLE;
-            m_hangUpLatest = now + HANG_UP_LATEST;
+        if (m_waitingForReader) {
+            goOnWhenRead(now);
+        } else {
+            Transmitter::Outcome outcome = m_transmitter.writeDue(m_link.masterFd(), now);
+            if (outcome != Transmitter::Continue) {
+                m_waitingForReader = true;
+                m_hangUpWhenRead = outcome == Transmitter::HangUp;
+                m_readEarliest = now + READ_SETTLE;
+                m_readLatest = now + READ_LATEST;
+            }
         }
     }
     m_link.unplug();
@@ -91,12 +96,13 @@ void Simulator::handle(const Request& request)
         m_transmitter.enqueue(std::move(plan), Clock::now());
 }
 
-void Simulator::hangUpWhenRead(Clock::time_point now)
+void Simulator::goOnWhenRead(Clock::time_point now)
 {
-    if (now < m_hangUpEarliest || (m_link.unreadBytes() > 0 && now < m_hangUpLatest))
+    if (now < m_readEarliest || (m_link.unreadBytes() > 0 && now < m_readLatest))
         return;
-    m_hangingUp = false;
-    hangUp();
+    m_waitingForReader = false;
+    if (m_hangUpWhenRead)
+        hangUp();
 }
 
 void Simulator::hangUp()

@@ -37,7 +37,7 @@ private:
 
     void readLine();
     void handle(const Request& request);
-    void hangUpWhenRead(Clock::time_point now);
+    void goOnWhenRead(Clock::time_point now);
     void hangUp();
 
     SimulatorOptions m_options;
@@ -47,9 +47,12 @@ private:
     FaultFile m_faults;
     SatDevice m_device;
     Transmitter m_transmitter;
-    bool m_hangingUp = false;  // an unplug waits for its last bytes to be read
-    Clock::time_point m_hangUpEarliest;
-    Clock::time_point m_hangUpLatest;
+    // An unplug, or a part of a reply sent apart, waits for the bytes
+    // written so far to be read; then the line goes down or the rest follows.
+    bool m_waitingForReader = false;
+    bool m_hangUpWhenRead = false;
+    Clock::time_point m_readEarliest;
+    Clock::time_point m_readLatest;
 };
 
 }  // namespace satsim

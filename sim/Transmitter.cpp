@@ -42,6 +42,15 @@ std::size_t Transmitter::limit(const Pending& pending) const
     return size;
 }
 
+// Where the current write must end at the latest: the next break, or the limit.
+std::size_t Transmitter::nextStop(const Pending& pending) const
+{
+    const std::vector<std::size_t>& breaks = pending.plan.breaks;
+    if (pending.breaksPassed < breaks.size())
+        return std::min(breaks[pending.breaksPassed], limit(pending));
+    return limit(pending);
+}
+
 Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now)
 {
     while (!m_queue.empty() && m_due <= now) {
@@ -49,7 +58,7 @@ Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now)
         std::size_t end = limit(head);
         if (head.sent < end) {
             if (head.chunkLeft == 0)
-                head.chunkLeft = std::min(end - head.sent, head.plan.chunk == 0 ? end : head.plan.chunk);
+                head.chunkLeft = std::min(nextStop(head) - head.sent, head.plan.chunk == 0 ? end : head.plan.chunk);
             ssize_t written = ::write(fd, head.plan.bytes.data() + head.sent, head.chunkLeft);
             if (written < 0 && (errno == EAGAIN || errno == EINTR))
                 return Continue;  // the reader is behind; poll tells when to go on
@@ -63,6 +72,11 @@ Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now)
                     return Continue;
                 if (head.sent < end) {
                     m_due = now + std::chrono::milliseconds(head.plan.gapMs);
+                    if (head.breaksPassed < head.plan.breaks.size()
+                        && head.sent == head.plan.breaks[head.breaksPassed]) {
+                        ++head.breaksPassed;
+                        return AwaitReader;
+                    }
                     continue;
                 }
             }

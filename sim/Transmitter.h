@@ -24,9 +24,11 @@ public:
     // Milliseconds until something is due (0: now), or -1 when idle.
     int msUntilDue(Clock::time_point now) const;
 
-    enum Outcome { Continue, HangUp };
+    enum Outcome { Continue, HangUp, AwaitReader };
     // Writes what is due on the non-blocking descriptor `fd`; HangUp when a
-    // transmission reached the point where the line must be hung up.
+    // transmission reached the point where the line must be hung up,
+    // AwaitReader when it reached one of its breaks (call again once the
+    // reader took what was written).
     Outcome writeDue(int fd, Clock::time_point now);
 
 private:
@@ -34,9 +36,11 @@ private:
         Transmission plan;
         std::size_t sent = 0;       // bytes written so far
         std::size_t chunkLeft = 0;  // bytes left of the current write
+        std::size_t breaksPassed = 0;
     };
 
     std::size_t limit(const Pending& pending) const;
+    std::size_t nextStop(const Pending& pending) const;
     bool finishHead(Clock::time_point now);
 
     std::deque<Pending> m_queue;

@@ -410,14 +410,14 @@ TEST(Parser, NumbersInHeadersReadLikeStrtol) {
     }
 }
 
-// A negative size (also one that only turns negative in 32 bits) is
-// refused with the header block; it never becomes an endless body, and the
-// previous message stays as it was.
-TEST(Parser, NegativeContentSizeIsASyntaxError) {
+// A negative size, one beyond 32 bits, or text without digits is refused
+// with the header block; it never becomes an endless body nor an empty one
+// (4294967296 would narrow to 0), and the previous message stays as it was.
+TEST(Parser, ContentSizeThatIsNoSizeIsASyntaxError) {
     Message previous("p", "1");
     previous.setBody("kept");
     const std::string first = previous.toString();
-    for (const std::string size : {"-1", "-2147483648", "4294967295", "2147483648"}) {
+    for (const std::string size : {"-1", "-2147483648", "4294967295", "2147483648", "4294967296", "abc"}) {
         Message receiver;
         ASSERT_EQ(receiver.parse(first.data(), first.size(), nullptr),
                   Message::PARSER_MESSAGE_READY);
