@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 30
 BUILD      ?= build
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build demo test asan fuzz check clean
+.PHONY: all deps build demo test asan fuzz check soak valgrind clean
 
 all: build
 
@@ -53,6 +53,19 @@ fuzz: deps
 	scripts/run-fuzzers.sh build-fuzz/bin fuzz/corpus $(FUZZ_SECONDS)
 
 check: test asan fuzz
+
+# 10,000 exported calls against the simulator, with the device's pacing
+# (about 3 h 15 min), sampling the host's RSS and open descriptors; e.g.
+# SOAK_ARGS=--no-pauses for the same calls without the pauses (~10 min).
+SOAK_CALLS ?= 10000
+SOAK_ARGS  ?=
+soak: build
+	sim/satvaro-harness --sim $(BUILD)/bin/satvaro-sim --sim-arg --activated -- \
+	  $(BUILD)/bin/satvaro_soak --calls $(SOAK_CALLS) $(SOAK_ARGS)
+
+# valgrind memcheck of the end-to-end sessions (they also run in `make test`).
+valgrind: build
+	ctest --test-dir $(BUILD) -L valgrind --output-on-failure
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
