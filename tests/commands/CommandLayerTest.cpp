@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DriverLog.h"
 #include "ScopedWorkDir.h"
 #include "commands/Base64.h"
 
