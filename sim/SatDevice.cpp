@@ -5,7 +5,7 @@
 #include <ctime>
 #include <utility>
 
-#include "sim/Base64.h"
+#include "commands/Base64.h"
 #include "sim/Cfe.h"
 
 namespace satsim {
@@ -189,7 +189,7 @@ std::string SatDevice::ativar(const Fields& f)
     m_csrPending = true;
     std::string csr = "-----BEGIN CERTIFICATE REQUEST-----\nSAT " + std::string(SERIAL) + " CNPJ " + m_cnpj
                       + "\n-----END CERTIFICATE REQUEST-----\n";
-    return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" + base64Encode(csr);
+    return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" + Base64::encode(csr);
 }
 
 std::string SatDevice::comunicarCertificado(const Fields& f)
@@ -255,7 +255,7 @@ std::string SatDevice::enviarDadosVenda(const Fields& f)
     std::string xml = issue(f[2], false, sale);
     m_sales.push_back(sale);
     m_lastFiscalReply = join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas", "",
-                              "", base64Encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
+                              "", Base64::encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
                               qrSignature(sale.keyDigits)});
     return m_lastFiscalReply;
 }
@@ -284,7 +284,7 @@ std::string SatDevice::cancelarUltimaVenda(const Fields& f)
     facts.cancelledKeyDigits = sale.keyDigits;
     m_lastFiscalReply = join({session, resultCode(CANCELAMENTO, 0), "0000",
                               "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
-                              base64Encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits, sale.total,
+                              Base64::encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits, sale.total,
                               sale.buyer, qrSignature(facts.keyDigits)});
     return m_lastFiscalReply;
 }
@@ -304,7 +304,7 @@ std::string SatDevice::testeFimAFim(const Fields& f)
         return standardReply(session, FIM_A_FIM, 2, "SAT ainda não ativado");
     Sale test;
     std::string xml = issue(f[2], true, test);
-    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "", base64Encode(xml), test.issued,
+    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "", Base64::encode(xml), test.issued,
                  test.keyDigits.substr(31, 6), "CFe" + test.keyDigits});
 }
 
@@ -386,7 +386,7 @@ std::string SatDevice::extrairLogs(const Fields& f)
     std::string refused = checkCode(f, LOGS);
     if (!refused.empty())
         return refused;
-    return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + base64Encode(m_log);
+    return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + Base64::encode(m_log);
 }
 
 std::string SatDevice::bloquear(const Fields& f)

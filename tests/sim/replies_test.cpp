@@ -3,6 +3,7 @@
 #include "SimTest.h"
 
 #include "SimDevice.h"
+#include "commands/Base64.h"
 #include "sim/Cfe.h"
 #include "sim/SatDevice.h"
 
@@ -96,9 +97,9 @@ TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
     EXPECT_EQ(std::string("59") + satsim::SatDevice::SERIAL + "000001", key.substr(23, 17));
     EXPECT_EQ("25.90", fields[9]);
     EXPECT_EQ("12345678909", fields[10]);
-    EXPECT_EQ(256u, decodeBase64(fields[11]).size());
+    EXPECT_EQ(256u, Base64::decode(fields[11]).size());
 
-    std::string xml = decodeBase64(fields[6]);
+    std::string xml = Base64::decode(fields[6]);
     EXPECT_NE(std::string::npos, xml.find("Id=\"" + key + "\"")) << xml;
     EXPECT_EQ("25.90", satsim::xmlText(xml, "total/vCFe"));
     EXPECT_EQ("12345678909", satsim::xmlText(xml, "dest/CPF"));
@@ -133,7 +134,7 @@ TEST_F(SimReplies, ExtrairLogsHandsTheDeviceLogInBase64)
     ASSERT_EQ("08000", result("ConsultarSAT", "000001"));
     std::vector<std::string> logs = call("ExtrairLogs", "000002|12345678");
     ASSERT_EQ(6u, logs.size());
-    std::string log = decodeBase64(logs[5]);
+    std::string log = Base64::decode(logs[5]);
     EXPECT_NE(std::string::npos, log.find("|SAT|info|ConsultarSAT sessao 000001: 08000\n")) << log;
 }
 
