@@ -80,7 +80,7 @@ TEST_F(SimReplies, ReplyIsACompressedMessageUnderTheCommandsCode)
 
 TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
 {
-    ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35"));
+    activate();
     const std::string sale = "<CFe><infCFe><ide><cUF>41</cUF><CNPJ>16716114000172</CNPJ></ide>"
                              "<emit><CNPJ>08723218000186</CNPJ></emit><dest><CPF>12345678909</CPF></dest>"
                              "<det nItem=\"1\"><prod><vProd>25.90</vProd></prod></det>"
@@ -115,7 +115,7 @@ TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
 
 TEST_F(SimReplies, StatusReportShowsTheDeviceState)
 {
-    ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35"));
+    activate();
     ASSERT_EQ("12000", result("ConfigurarInterfaceDeRede", "000002|12345678|<tipoLan>IPFIX</tipoLan>"));
     std::string sale = call("EnviarDadosVenda", "000003|12345678|<CFe/>").at(8);
     ASSERT_EQ("16000", result("BloquearSAT", "000004|12345678"));

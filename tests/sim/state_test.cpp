@@ -9,8 +9,6 @@ namespace {
 
 class SimState : public SimTest {
 protected:
-    void activate() { ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35")); }
-
     std::string sell(const std::string& session)
     {
         std::vector<std::string> fields = call("EnviarDadosVenda", session + "|12345678|<CFe/>");
