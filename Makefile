@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 30
 BUILD      ?= build
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build demo test asan fuzz check clean
+.PHONY: all deps build demo test asan fuzz install package package-check check clean
 
 all: build
 
@@ -52,7 +52,28 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz/bin fuzz/corpus $(FUZZ_SECONDS)
 
-check: test asan fuzz
+# Installs the build under PREFIX (DESTDIR for staging), then refreshes the
+# loader's cache so that the console finds the library.
+PREFIX     ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" -eq 0 ]; then ldconfig; fi
+
+# The Debian package, from a release build for /usr.
+PACKAGE_BUILD ?= build-package
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DSATVARO_WERROR=ON -DSATVARO_TESTS=OFF -DSATVARO_BENCH=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	rm -f $(PACKAGE_BUILD)/satvaro_*.deb
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	@ls $(PACKAGE_BUILD)/satvaro_*.deb
+
+# Installs the package into this system, uses it, removes it (needs root).
+package-check: package
+	tests/package/deb_test.sh $(PACKAGE_BUILD)/satvaro_*.deb
+
+check: test asan fuzz package-check
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-fuzz $(PACKAGE_BUILD)
