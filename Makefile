@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 30
 BUILD      ?= build
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build demo test asan fuzz check soak valgrind clean
+.PHONY: all deps build demo test asan fuzz install package package-check check soak valgrind clean
 
 all: build
 
@@ -44,15 +44,37 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(TEST_JOBS)
 
-# Everything built with clang; the fuzz targets as libFuzzer programs, each
-# run for FUZZ_SECONDS from its committed corpus.
+# Everything but the tests built with clang; the fuzz targets as libFuzzer
+# programs, each run for FUZZ_SECONDS from its committed corpus.
 fuzz: deps
 	CXX=clang++ CC=clang cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DSATVARO_WERROR=ON -DSATVARO_LIBFUZZER=ON -DSATVARO_SANITIZE=address,undefined
+	  -DSATVARO_WERROR=ON -DSATVARO_LIBFUZZER=ON -DSATVARO_SANITIZE=address,undefined \
+	  -DSATVARO_TESTS=OFF -DSATVARO_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz/bin fuzz/corpus $(FUZZ_SECONDS)
 
-check: test asan fuzz
+# Installs the build under PREFIX (DESTDIR for staging), then refreshes the
+# loader's cache so that the console finds the library.
+PREFIX     ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" -eq 0 ]; then ldconfig; fi
+
+# The Debian package, from a release build for /usr.
+PACKAGE_BUILD ?= build-package
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DSATVARO_WERROR=ON -DSATVARO_TESTS=OFF -DSATVARO_BENCH=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	rm -f $(PACKAGE_BUILD)/satvaro_*.deb
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	@ls $(PACKAGE_BUILD)/satvaro_*.deb
+
+# Installs the package into this system, uses it, removes it (needs root).
+package-check: package
+	tests/package/deb_test.sh $(PACKAGE_BUILD)/satvaro_*.deb
+
+check: test asan fuzz package-check
 
 # 10,000 exported calls against the simulator, with the device's pacing
 # (about 3 h 15 min), sampling the host's RSS and open descriptors; e.g.
@@ -68,4 +90,4 @@ valgrind: build
 	ctest --test-dir $(BUILD) -L valgrind --output-on-failure
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-fuzz $(PACKAGE_BUILD)

@@ -4,7 +4,8 @@
 set -eu
 packages="cmake ninja-build make g++ clang llvm libclang-rt-14-dev binutils
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
-  util-linux procps tar gzip faketime tmux python3 valgrind"
+  util-linux procps tar gzip faketime tmux python3
+  dpkg-dev file groff-base man-db valgrind"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

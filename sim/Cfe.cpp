@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "sim/Base64.h"
+#include "commands/Base64.h"
 
 namespace satsim {
 
@@ -128,7 +128,7 @@ std::string qrSignature(const std::string& keyDigits)
         state ^= state << 17;
         bytes += static_cast<char>(state & 0xFF);
     }
-    return base64Encode(bytes);
+    return Base64::encode(bytes);
 }
 
 }  // namespace satsim

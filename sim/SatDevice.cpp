@@ -5,7 +5,7 @@
 #include <ctime>
 #include <utility>
 
-#include "sim/Base64.h"
+#include "commands/Base64.h"
 #include "sim/Cfe.h"
 
 namespace satsim {
@@ -107,29 +107,31 @@ SatDevice::SatDevice(const DeviceSettings& settings)
     log("Equipamento SAT ligado");
 }
 
-const std::map<std::string, std::pair<SatDevice::Handler, size_t>>& SatDevice::catalogue()
+// Commands that take the activation code in their second field refuse a
+// wrong one before anything else, with their family's detail 1.
+const std::map<std::string, SatDevice::Command>& SatDevice::catalogue()
 {
-    static const std::map<std::string, std::pair<Handler, size_t>> commands = {
-        {"AtivarSAT", {&SatDevice::ativar, 5}},
-        {"ComunicarCertificadoICPBRASIL", {&SatDevice::comunicarCertificado, 3}},
-        {"EnviarDadosVenda", {&SatDevice::enviarDadosVenda, 3}},
-        {"CancelarUltimaVenda", {&SatDevice::cancelarUltimaVenda, 4}},
-        {"ConsultarSAT", {&SatDevice::consultarSat, 1}},
-        {"TesteFimAFim", {&SatDevice::testeFimAFim, 3}},
-        {"ConsultarStatusOperacional", {&SatDevice::consultarStatusOperacional, 2}},
-        {"ConsultarStatusOperacionalMFE", {&SatDevice::consultarStatusOperacional, 2}},
-        {"ConsultarNumeroSessao", {&SatDevice::consultarNumeroSessao, 3}},
-        {"ConsultarUltimaSessaoFiscal", {&SatDevice::consultarUltimaSessaoFiscal, 2}},
-        {"ConfigurarInterfaceDeRede", {&SatDevice::configurarRede, 3}},
-        {"ConfigurarInterfaceDeRedeMFE", {&SatDevice::configurarRede, 3}},
-        {"AssociarAssinatura", {&SatDevice::associarAssinatura, 4}},
-        {"AtualizarSoftwareSAT", {&SatDevice::atualizarSoftware, 2}},
-        {"ExtrairLogs", {&SatDevice::extrairLogs, 2}},
-        {"BloquearSAT", {&SatDevice::bloquear, 2}},
-        {"DesbloquearSAT", {&SatDevice::desbloquear, 2}},
-        {"TrocarCodigoDeAtivacao", {&SatDevice::trocarCodigo, 5}},
-        {"ReiniciarMFE", {&SatDevice::reiniciar, 2}},
-        {"EnviarStatusAC", {&SatDevice::enviarStatusAc, 4}},
+    static const std::map<std::string, Command> commands = {
+        {"AtivarSAT", {&SatDevice::ativar, 5, 0}},
+        {"ComunicarCertificadoICPBRASIL", {&SatDevice::comunicarCertificado, 3, CERTIFICADO}},
+        {"EnviarDadosVenda", {&SatDevice::enviarDadosVenda, 3, VENDA}},
+        {"CancelarUltimaVenda", {&SatDevice::cancelarUltimaVenda, 4, CANCELAMENTO}},
+        {"ConsultarSAT", {&SatDevice::consultarSat, 1, 0}},
+        {"TesteFimAFim", {&SatDevice::testeFimAFim, 3, FIM_A_FIM}},
+        {"ConsultarStatusOperacional", {&SatDevice::consultarStatusOperacional, 2, STATUS}},
+        {"ConsultarStatusOperacionalMFE", {&SatDevice::consultarStatusOperacional, 2, STATUS}},
+        {"ConsultarNumeroSessao", {&SatDevice::consultarNumeroSessao, 3, SESSAO}},
+        {"ConsultarUltimaSessaoFiscal", {&SatDevice::consultarUltimaSessaoFiscal, 2, SESSAO_FISCAL}},
+        {"ConfigurarInterfaceDeRede", {&SatDevice::configurarRede, 3, REDE}},
+        {"ConfigurarInterfaceDeRedeMFE", {&SatDevice::configurarRede, 3, REDE}},
+        {"AssociarAssinatura", {&SatDevice::associarAssinatura, 4, ASSINATURA}},
+        {"AtualizarSoftwareSAT", {&SatDevice::atualizarSoftware, 2, SOFTWARE}},
+        {"ExtrairLogs", {&SatDevice::extrairLogs, 2, LOGS}},
+        {"BloquearSAT", {&SatDevice::bloquear, 2, BLOQUEIO}},
+        {"DesbloquearSAT", {&SatDevice::desbloquear, 2, DESBLOQUEIO}},
+        {"TrocarCodigoDeAtivacao", {&SatDevice::trocarCodigo, 5, 0}},
+        {"ReiniciarMFE", {&SatDevice::reiniciar, 2, REINICIO}},
+        {"EnviarStatusAC", {&SatDevice::enviarStatusAc, 4, 0}},
     };
     return commands;
 }
@@ -141,18 +143,14 @@ std::string SatDevice::answer(const std::string& command, const std::string& bod
         log("Comando desconhecido " + command);
         return standardReply(splitFields(body, 2)[0], 99, 999, "Comando desconhecido");
     }
-    Fields fields = splitFields(body, entry->second.second);
-    std::string reply = (this->*entry->second.first)(fields);
+    const Command& known = entry->second;
+    Fields fields = splitFields(body, known.fields);
+    std::string reply = known.codeFamily != 0 && fields[1] != m_code
+                            ? standardReply(fields[0], known.codeFamily, 1, "Código de ativação inválido")
+                            : (this->*known.handler)(fields);
     remember(fields[0], reply);
     log(command + " sessao " + fields[0] + ": " + splitFields(reply, 3)[1]);
     return reply;
-}
-
-std::string SatDevice::checkCode(const Fields& f, int family) const
-{
-    if (f[1] == m_code)
-        return std::string();
-    return standardReply(f[0], family, 1, "Código de ativação inválido");
 }
 
 void SatDevice::remember(const std::string& session, const std::string& reply)
@@ -189,14 +187,11 @@ std::string SatDevice::ativar(const Fields& f)
     m_csrPending = true;
     std::string csr = "-----BEGIN CERTIFICATE REQUEST-----\nSAT " + std::string(SERIAL) + " CNPJ " + m_cnpj
                       + "\n-----END CERTIFICATE REQUEST-----\n";
-    return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" + base64Encode(csr);
+    return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" + Base64::encode(csr);
 }
 
 std::string SatDevice::comunicarCertificado(const Fields& f)
 {
-    std::string refused = checkCode(f, CERTIFICADO);
-    if (!refused.empty())
-        return refused;
     if (f[2].empty())
         return standardReply(f[0], CERTIFICADO, 2, "Certificado inválido");
     if (m_csrPending) {
@@ -240,9 +235,6 @@ std::string SatDevice::issue(const std::string& data, bool testOnly, Sale& sale)
 std::string SatDevice::enviarDadosVenda(const Fields& f)
 {
     const std::string& session = f[0];
-    std::string refused = checkCode(f, VENDA);
-    if (!refused.empty())
-        return refused;
     if (!m_activated)
         return standardReply(session, VENDA, 2, "SAT ainda não ativado");
     if (m_blocked)
@@ -255,7 +247,7 @@ std::string SatDevice::enviarDadosVenda(const Fields& f)
     std::string xml = issue(f[2], false, sale);
     m_sales.push_back(sale);
     m_lastFiscalReply = join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas", "",
-                              "", base64Encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
+                              "", Base64::encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
                               qrSignature(sale.keyDigits)});
     return m_lastFiscalReply;
 }
@@ -264,9 +256,6 @@ std::string SatDevice::enviarDadosVenda(const Fields& f)
 std::string SatDevice::cancelarUltimaVenda(const Fields& f)
 {
     const std::string& session = f[0];
-    std::string refused = checkCode(f, CANCELAMENTO);
-    if (!refused.empty())
-        return refused;
     if (m_blocked)
         return standardReply(session, CANCELAMENTO, 3, "SAT bloqueado pelo contribuinte");
     if (m_sales.empty() || m_sales.back().cancelled || lastDigits(f[2]) != m_sales.back().keyDigits)
@@ -284,7 +273,7 @@ std::string SatDevice::cancelarUltimaVenda(const Fields& f)
     facts.cancelledKeyDigits = sale.keyDigits;
     m_lastFiscalReply = join({session, resultCode(CANCELAMENTO, 0), "0000",
                               "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
-                              base64Encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits, sale.total,
+                              Base64::encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits, sale.total,
                               sale.buyer, qrSignature(facts.keyDigits)});
     return m_lastFiscalReply;
 }
@@ -297,22 +286,16 @@ std::string SatDevice::consultarSat(const Fields& f)
 std::string SatDevice::testeFimAFim(const Fields& f)
 {
     const std::string& session = f[0];
-    std::string refused = checkCode(f, FIM_A_FIM);
-    if (!refused.empty())
-        return refused;
     if (!m_activated)
         return standardReply(session, FIM_A_FIM, 2, "SAT ainda não ativado");
     Sale test;
     std::string xml = issue(f[2], true, test);
-    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "", base64Encode(xml), test.issued,
+    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "", Base64::encode(xml), test.issued,
                  test.keyDigits.substr(31, 6), "CFe" + test.keyDigits});
 }
 
 std::string SatDevice::consultarStatusOperacional(const Fields& f)
 {
-    std::string refused = checkCode(f, STATUS);
-    if (!refused.empty())
-        return refused;
     std::string first = m_sales.empty() ? "" : m_sales.front().keyDigits;
     std::string last = m_sales.empty() ? "" : m_sales.back().keyDigits;
     std::string lastIssued = m_sales.empty() ? "" : m_sales.back().issued;
@@ -327,9 +310,6 @@ std::string SatDevice::consultarStatusOperacional(const Fields& f)
 // The reply once given to a past session, as it was.
 std::string SatDevice::consultarNumeroSessao(const Fields& f)
 {
-    std::string refused = checkCode(f, SESSAO);
-    if (!refused.empty())
-        return refused;
     if (!m_activated)
         return standardReply(f[0], SESSAO, 2, "SAT ainda não ativado");
     auto past = m_replies.find(sessionKey(f[2]));
@@ -340,9 +320,6 @@ std::string SatDevice::consultarNumeroSessao(const Fields& f)
 
 std::string SatDevice::consultarUltimaSessaoFiscal(const Fields& f)
 {
-    std::string refused = checkCode(f, SESSAO_FISCAL);
-    if (!refused.empty())
-        return refused;
     if (!m_activated)
         return standardReply(f[0], SESSAO_FISCAL, 2, "SAT ainda não ativado");
     if (m_lastFiscalReply.empty())
@@ -352,9 +329,6 @@ std::string SatDevice::consultarUltimaSessaoFiscal(const Fields& f)
 
 std::string SatDevice::configurarRede(const Fields& f)
 {
-    std::string refused = checkCode(f, REDE);
-    if (!refused.empty())
-        return refused;
     if (f[2].empty())
         return standardReply(f[0], REDE, 2, "Dados fora do padrão a ser informado");
     std::string lanType = xmlText(f[2], "tipoLan");
@@ -365,9 +339,6 @@ std::string SatDevice::configurarRede(const Fields& f)
 
 std::string SatDevice::associarAssinatura(const Fields& f)
 {
-    std::string refused = checkCode(f, ASSINATURA);
-    if (!refused.empty())
-        return refused;
     if (f[3].empty())
         return standardReply(f[0], ASSINATURA, 3, "Assinatura fora do padrão especificado");
     if (!isDigits(f[2], 28))
@@ -377,23 +348,16 @@ std::string SatDevice::associarAssinatura(const Fields& f)
 
 std::string SatDevice::atualizarSoftware(const Fields& f)
 {
-    std::string refused = checkCode(f, SOFTWARE);
-    return refused.empty() ? standardReply(f[0], SOFTWARE, 0, "Software Atualizado com Sucesso") : refused;
+    return standardReply(f[0], SOFTWARE, 0, "Software Atualizado com Sucesso");
 }
 
 std::string SatDevice::extrairLogs(const Fields& f)
 {
-    std::string refused = checkCode(f, LOGS);
-    if (!refused.empty())
-        return refused;
-    return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + base64Encode(m_log);
+    return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + Base64::encode(m_log);
 }
 
 std::string SatDevice::bloquear(const Fields& f)
 {
-    std::string refused = checkCode(f, BLOQUEIO);
-    if (!refused.empty())
-        return refused;
     if (m_blocked)
         return standardReply(f[0], BLOQUEIO, 2, "Equipamento SAT já está bloqueado");
     m_blocked = true;
@@ -402,9 +366,6 @@ std::string SatDevice::bloquear(const Fields& f)
 
 std::string SatDevice::desbloquear(const Fields& f)
 {
-    std::string refused = checkCode(f, DESBLOQUEIO);
-    if (!refused.empty())
-        return refused;
     if (!m_blocked)
         return standardReply(f[0], DESBLOQUEIO, 5, "SAT ja desbloqueado");
     m_blocked = false;
@@ -429,8 +390,7 @@ std::string SatDevice::trocarCodigo(const Fields& f)
 
 std::string SatDevice::reiniciar(const Fields& f)
 {
-    std::string refused = checkCode(f, REINICIO);
-    return refused.empty() ? standardReply(f[0], REINICIO, 0, "Equipamento reiniciado") : refused;
+    return standardReply(f[0], REINICIO, 0, "Equipamento reiniciado");
 }
 
 std::string SatDevice::enviarStatusAc(const Fields& f)

@@ -39,7 +39,13 @@ private:
         bool cancelled = false;
     };
 
-    static const std::map<std::string, std::pair<Handler, size_t>>& catalogue();
+    struct Command {
+        Handler handler;
+        size_t fields;   // in the request body, the session first
+        int codeFamily;  // checks the activation code, refusing as this family; 0: none
+    };
+
+    static const std::map<std::string, Command>& catalogue();
 
     std::string ativar(const Fields& f);
     std::string comunicarCertificado(const Fields& f);
@@ -60,8 +66,6 @@ private:
     std::string reiniciar(const Fields& f);
     std::string enviarStatusAc(const Fields& f);
 
-    // "EE001 Código de ativação inválido" when the code is wrong, else "".
-    std::string checkCode(const Fields& f, int family) const;
     std::string issue(const std::string& data, bool testOnly, Sale& sale);
     std::string nextKeyDigits(const std::string& uf, const std::string& cnpj, unsigned number) const;
     void remember(const std::string& session, const std::string& reply);

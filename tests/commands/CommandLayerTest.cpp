@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DriverLog.h"
 #include "ScopedWorkDir.h"
 #include "commands/Base64.h"
 
@@ -253,15 +254,10 @@ TEST_F(CommandLayer, SplitPrintsEachFieldOnItsOwnLine) {
     EXPECT_EQ(fields, (std::vector<std::string>{"a", "", "b"}));
 }
 
-std::string base64(const std::string& text) {
-    return Base64::encode(reinterpret_cast<const unsigned char*>(text.data()),
-                          static_cast<unsigned int>(text.size()));
-}
-
 TEST_F(CommandLayer, Base64ToAsciiDecodesTheDocumentFieldOfTheLastCommand) {
     EXPECT_STREQ(sat.Base64ToAscii(), "");  // before any command
 
-    const std::string cfe = base64("<CFe>venda</CFe>");
+    const std::string cfe = Base64::encode("<CFe>venda</CFe>");
     answered("1|06000|0000|ok|||" + cfe + "|20260101120000|CFe35|1.00||sig", 0,
              [](auto& s) { return s.EnviarDadosVenda(1, "c", "<CFe/>"); });
     char* decoded = sat.Base64ToAscii();
@@ -276,11 +272,11 @@ TEST_F(CommandLayer, Base64ToAsciiDecodesTheDocumentFieldOfTheLastCommand) {
              [](auto& s) { return s.EnviarDadosVenda(3, "c", "x"); });
     EXPECT_STREQ(sat.Base64ToAscii(), "<CFe>venda</CFe>");  // exactly seven
 
-    answered("1|07000|0000|ok|||" + base64("<CFeCanc/>") + "|x", 0,
+    answered("1|07000|0000|ok|||" + Base64::encode("<CFeCanc/>") + "|x", 0,
              [](auto& s) { return s.CancelarUltimaVenda(4, "c", "k", "d"); });
     EXPECT_STREQ(sat.Base64ToAscii(), "<CFeCanc/>");
 
-    answered("1|15000|0000|ok||" + base64("linha 1\nlinha 2\n"), 0,
+    answered("1|15000|0000|ok||" + Base64::encode("linha 1\nlinha 2\n"), 0,
              [](auto& s) { return s.ExtrairLogs(5, "c"); });
     EXPECT_STREQ(sat.Base64ToAscii(), "linha 1\nlinha 2\n");
 

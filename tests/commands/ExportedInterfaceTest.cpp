@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DriverLog.h"
 #include "LoadedDriver.h"
 #include "ScopedWorkDir.h"
 #include "SimDevice.h"

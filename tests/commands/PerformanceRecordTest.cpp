@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ScopedWorkDir.h"
+#include "TestFiles.h"
 #include "commands/UCManipulaDadosSat.h"
 
 namespace {

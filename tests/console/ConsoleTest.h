@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "ConsoleProcess.h"
+#include "ScratchDir.h"
+#include "TestFiles.h"
 
 namespace satvaro::test {
 
@@ -16,26 +18,22 @@ inline constexpr char LIBRARY_DIR[] = SATVARO_BINARY_DIR "/lib";
 inline constexpr char VERSION_BANNER[] =
     "\n|----------------- Driver Sat Varo v01.00.01.001-------------------|\n\n";
 
-// The whole content of a file; empty when it cannot be read.
-std::string fileText(const std::string& path);
-
 class ConsoleTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    std::string path(const std::string& name) const { return m_workdir + "/" + name; }
-    const std::string& workdir() const { return m_workdir; }
-    void writeFile(const std::string& name, const std::string& content) const;
-    std::string readFile(const std::string& name) const { return fileText(path(name)); }
+    std::string path(const std::string& name) const { return (m_workdir.path() / name).string(); }
+    std::string workdir() const { return m_workdir.path().string(); }
+    void writeFile(const std::string& name, const std::string& content) const {
+        ::writeFile(path(name), content);
+    }
+    std::string readFile(const std::string& name) const { return ::readFile(path(name)); }
 
     ConsoleRun run(const std::vector<std::string>& args, const std::string& input,
                    const std::string& libraryDir = LIBRARY_DIR) const {
-        return runConsole(args, m_workdir, libraryDir, input);
+        return runConsole(args, workdir(), libraryDir, input);
     }
 
 private:
-    std::string m_workdir;
+    ScratchDir m_workdir;
 };
 
 }  // namespace satvaro::test

@@ -1,9 +1,10 @@
 // The session numbers, and the console's link to the driver.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <sstream>
 #include <string>
 
+#include "CommandOutput.h"
 #include "console/AcessoDriver.h"
 
 namespace {
@@ -24,17 +25,15 @@ TEST(ConsoleLoader, SessionNumbersRunFromOneTo999999ThenAgainFromOne) {
 // The console must start where the driver is missing: the loader's library is
 // its only link to it.
 TEST(ConsoleLoader, ConsoleDoesNotLinkTheDriverLibrary) {
-    const std::string command = "readelf -d " SATVARO_BINARY_DIR "/bin/zozivodivo";
-    FILE* readelf = popen(command.c_str(), "r");
-    ASSERT_NE(readelf, nullptr);
+    const CommandOutput readelf = runCommand("readelf -d " SATVARO_BINARY_DIR "/bin/zozivodivo");
+    ASSERT_EQ(readelf.status, 0);
+    std::istringstream lines(readelf.text);
     std::string needed;
-    char line[512];
-    while (std::fgets(line, sizeof line, readelf) != nullptr) {
-        if (std::string(line).find("(NEEDED)") != std::string::npos) {
-            needed += line;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("(NEEDED)") != std::string::npos) {
+            needed += line + "\n";
         }
     }
-    ASSERT_EQ(pclose(readelf), 0);
     ASSERT_NE(needed, "");
     EXPECT_EQ(needed.find("satvaro"), std::string::npos) << needed;
     EXPECT_EQ(needed.find("libz"), std::string::npos) << needed;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandOutput.h"
 #include "ConsoleTest.h"
 #include "SimDevice.h"
 
@@ -95,7 +96,7 @@ TEST_F(ConsoleSession, ChoicesReachTheDeviceAndEveryReplyIsShownAndRecorded) {
 // cancellation of the first, then the end-to-end test with the shipped
 // template.
 TEST_F(ConsoleSession, SaleCancellationAndEndToEndTestCarryTheSalesData) {
-    const std::string sale = fileText(EXAMPLES + "/venda.xml");
+    const std::string sale = ::readFile(EXAMPLES + "/venda.xml");
     std::smatch match;
     ASSERT_TRUE(std::regex_search(sale, match, std::regex("<signAC>([^<]+)</signAC>")));
     const std::string signAC = match[1].str();
@@ -120,7 +121,7 @@ TEST_F(ConsoleSession, SaleCancellationAndEndToEndTestCarryTheSalesData) {
     ASSERT_NE(key, "") << replies[1];
 
     const std::string document = cancellation(key, cnpjIde, signAC);
-    std::string endToEnd = fileText(EXAMPLES + "/fimAfim.xml");
+    std::string endToEnd = ::readFile(EXAMPLES + "/fimAfim.xml");
     replaceFirst(endToEnd, "<CNPJ>00000000000000</CNPJ>", "<CNPJ>" + cnpjIde + "</CNPJ>");
     replaceFirst(endToEnd, "<CNPJ>00000000000000</CNPJ>", "<CNPJ>" + cnpjEmit + "</CNPJ>");
     replaceFirst(endToEnd, "ASSINATURA-DO-AC", signAC);
@@ -185,18 +186,7 @@ public:
     }
 
     std::string run(const std::string& arguments) const {
-        std::string output;
-        FILE* tmux = popen(("tmux -S " + m_socket + " " + arguments + " 2>&1").c_str(), "r");
-        if (tmux == nullptr) {
-            return output;
-        }
-        char chunk[4096];
-        std::size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, tmux)) > 0) {
-            output.append(chunk, n);
-        }
-        pclose(tmux);
-        return output;
+        return runCommand("tmux -S " + m_socket + " " + arguments + " 2>&1").text;
     }
 
     void start(const std::string& workdir, const std::string& command) {

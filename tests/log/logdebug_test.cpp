@@ -13,11 +13,14 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <string>
+
+#include "CommandOutput.h"
+#include "ScopedWorkDir.h"
+#include "ScratchDir.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -39,34 +42,6 @@ std::time_t utc(const char* stamp)
     struct tm fields {};
     strptime(stamp, "%Y-%m-%d %H:%M:%S", &fields);
     return timegm(&fields);
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text)
-{
-    if (path.has_parent_path())
-        fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string commandOutput(const std::string& command)
-{
-    std::string text;
-    if (std::FILE* pipe = popen(command.c_str(), "r")) {
-        char chunk[256];
-        std::size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-            text.append(chunk, got);
-        pclose(pipe);
-    }
-    return text;
 }
 
 // Every entry below dir (links not followed), as relative paths.
@@ -94,21 +69,8 @@ protected:
     {
         setenv("TZ", "UTC", 1);
         tzset();
-        char base[] = "/tmp/satvaro-log-XXXXXX";
-        ASSERT_NE(mkdtemp(base), nullptr);
-        m_base = base;
-        m_work = m_base / "work";
-        fs::create_directory(m_work);
-        m_startDir = fs::current_path();
-        fs::current_path(m_work);
         LogDebug::setClock(testClock);
         m_log = LogDebug::obtemReferencia();
-    }
-
-    void TearDown() override
-    {
-        fs::current_path(m_startDir);
-        fs::remove_all(m_base);
     }
 
     void logAt(const char* stamp, const std::string& level, const std::string& message)
@@ -161,9 +123,10 @@ protected:
         close(file);
     }
 
-    fs::path m_base;
-    fs::path m_work;
-    fs::path m_startDir;
+    ScratchDir m_scratch;  // the working directory and the captured output
+    const fs::path m_base = m_scratch.path();
+    const fs::path m_work = m_base / "work";
+    ScopedWorkDir m_workDir{m_work};
     LogDebug* m_log = nullptr;
 };
 
@@ -269,7 +232,6 @@ protected:
     {
         if (!m_savedPath.empty())
             setenv("PATH", m_savedPath.c_str(), 1);
-        LogDebugTest::TearDown();
     }
 
     std::string m_yesterday;
@@ -291,8 +253,8 @@ TEST_F(DayChangeTest, PreviousDayBecomesItsArchive)
                               "File successfully renamed\n");
     EXPECT_EQ(output.err, "");
     const std::string archive = "logsDrs/logDrs20240309.tar.gz";
-    EXPECT_EQ(commandOutput("tar -tzf " + archive), "logsDrs/logDrs20240309.log\n");
-    EXPECT_EQ(commandOutput("tar -xzOf " + archive), m_yesterday);
+    EXPECT_EQ(runCommand("tar -tzf " + archive).text, "logsDrs/logDrs20240309.log\n");
+    EXPECT_EQ(runCommand("tar -xzOf " + archive).text, m_yesterday);
     EXPECT_EQ(readFile(logName("20240310")), std::string(HEADER) + "[2024-03-10.00:00:01] - [info, three]\n");
     // The new file made eight candidates: the oldest went. Nothing else was
     // made, in the working directory or beside it.
@@ -339,7 +301,7 @@ TEST_F(DayChangeTest, FailedRenameKeepsTheLog)
 
     EXPECT_NE(output.err.find("Error renaming file: "), std::string::npos);
     EXPECT_EQ(readFile(logName("20240309")), m_yesterday);
-    EXPECT_EQ(commandOutput("tar -xzOf logsDrs/logDrs20240309.log.tar.gz"), m_yesterday);
+    EXPECT_EQ(runCommand("tar -xzOf logsDrs/logDrs20240309.log.tar.gz").text, m_yesterday);
 }
 
 // --- retention ----------------------------------------------------------------

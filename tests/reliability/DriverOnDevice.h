@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "DriverLog.h"
 #include "LoadedDriver.h"
 #include "ScopedWorkDir.h"
 #include "SimDevice.h"
+#include "TestFiles.h"
 
 class DriverOnDevice : public ::testing::Test {
 protected:
@@ -45,6 +47,7 @@ protected:
     }
 
     ScopedWorkDir workDir;
+    LogCursor log;  // what the driver logs in the test
     SimDevice device;
     LoadedDriver sat{SATVARO_LIBRARY_PATH};
 

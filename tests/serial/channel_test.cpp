@@ -14,7 +14,9 @@
 #include <random>
 #include <thread>
 
-#include "PtyDevice.h"
+#include "DriverLog.h"
+#include "PtyPair.h"
+#include "ScopedWorkDir.h"
 #include "serial/SerialCommChannel.h"
 
 namespace {
@@ -41,6 +43,14 @@ zeph::Message request(const std::string& body = "000007") {
     message.setBody(body);
     message.compress();
     return message;
+}
+
+// The wire form of a reply with `code` and `body`, compressed like a device's.
+std::string replyWire(const std::string& code, const std::string& body) {
+    zeph::Message reply(code, "1");
+    reply.setBody(body);
+    EXPECT_EQ(reply.compress(), 0);
+    return reply.toString();
 }
 
 // A plain request whose wire form is exactly `size` bytes long.
@@ -77,7 +87,10 @@ std::string withHeader(std::string wire, const std::string& name, const std::str
 
 class ChannelTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(channel.openSerial(device.slavePath()), 0); }
+    void SetUp() override {
+        ASSERT_TRUE(device.ok()) << device.error();
+        ASSERT_EQ(channel.openSerial(device.slavePath()), 0);
+    }
 
     // Sends a request while `deviceSide` runs on the master, then waits for
     // the reply like a transaction does.
@@ -94,11 +107,12 @@ protected:
     std::function<void()> answers(const std::string& wire) {
         return [this, wire] {
             device.readMessage();
-            device.write(wire);
+            EXPECT_TRUE(device.writeAll(wire));
         };
     }
 
-    PtyDevice device;
+    ScopedWorkDir workDir;  // the channel logs below it
+    PtyPair device;
     serial::SerialCommChannel channel;
     zeph::Message reply;
     LogCursor log;
@@ -154,6 +168,7 @@ TEST_F(ChannelTest, RequestsArriveIntact) {
 }
 
 TEST(ClosedChannel, SendFailsAtOnce) {
+    ScopedWorkDir workDir;
     serial::SerialCommChannel channel;
     LogCursor log;
     zeph::Message sent = request();
@@ -172,7 +187,7 @@ TEST_F(ChannelTest, AssemblesAReplyArrivingInPieces) {
         device.readMessage();
         const size_t piece = wire.size() / 4 + 1;
         for (size_t at = 0; at < wire.size(); at += piece) {
-            device.write(wire.substr(at, piece));
+            EXPECT_TRUE(device.writeAll(wire.substr(at, piece)));
             device.waitUntilTaken();
         }
     });
@@ -257,9 +272,9 @@ TEST_F(ChannelTest, UnpluggedDeviceEndsWithReadErrorAtOnce) {
     const int status = exchange(
         [&] {
             device.readMessage();
-            device.write(replyWire(CODE, "000007|08000|cut short||").substr(0, 40));
+            EXPECT_TRUE(device.writeAll(replyWire(CODE, "000007|08000|cut short||").substr(0, 40)));
             device.waitUntilTaken();
-            device.unplug();
+            device.closeMaster();
         },
         302000);
     EXPECT_EQ(status, serial::STATUS_READ_ERROR);
@@ -278,7 +293,7 @@ TEST_F(ChannelTest, AcceptedReplyEndsTheExchangeAtOnce) {
     std::promise<void> answered;
     std::thread peer([&] {
         device.readMessage();
-        device.write(replyWire(CODE, "late"));
+        EXPECT_TRUE(device.writeAll(replyWire(CODE, "late")));
         answered.set_value();
     });
     zeph::Message sent = request();

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "NamespaceGuard.h"
+#include "ScopedWorkDir.h"
 #include "serial/SerialCommChannel.h"
 
 namespace {
@@ -42,6 +43,7 @@ protected:
         fs::create_symlink(target, BY_ID / name);
     }
 
+    ScopedWorkDir workDir;  // the channel logs below it
     serial::SerialCommChannel channel;
 };
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "NamespaceGuard.h"
+#include "ScopedWorkDir.h"
 #include "serial/SerialCommChannel.h"
 
 namespace {
@@ -22,6 +23,7 @@ protected:
         ASSERT_TRUE(fs::exists(USB_DEVICES / "1-1" / "idVendor")) << "the harness needs --sysfs";
     }
 
+    ScopedWorkDir workDir;  // the channel logs below it
     serial::SerialCommChannel channel;
 };
 

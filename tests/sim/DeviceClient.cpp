@@ -102,23 +102,3 @@ std::string plainBody(const zeph::Message& message)
         plain.uncompress();
     return plain.body();
 }
-
-std::string decodeBase64(const std::string& text)
-{
-    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string bytes;
-    unsigned group = 0;
-    int bits = 0;
-    for (char c : text) {
-        size_t value = alphabet.find(c);
-        if (value == std::string::npos)
-            break;
-        group = (group << 6) | static_cast<unsigned>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes += static_cast<char>((group >> bits) & 0xFF);
-        }
-    }
-    return bytes;
-}

@@ -47,8 +47,4 @@ std::vector<std::string> replyFields(const std::string& reply);
 // The plain body of a reply message (uncompressed when it came compressed).
 std::string plainBody(const zeph::Message& message);
 
-// Decodes a Base64 field of a reply; stops at the first byte outside the
-// alphabet.
-std::string decodeBase64(const std::string& text);
-
 #endif

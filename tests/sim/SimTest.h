@@ -1,5 +1,6 @@
-// What the simulator tests share: a client on /dev/ttyACM0 and a short
-// way to call a command and get its reply fields.
+// What the simulator tests share: a client on /dev/ttyACM0, a short way to
+// call a command and get its reply fields, and the activation most tests
+// begin with.
 #ifndef SATVARO_TESTS_SIM_SIMTEST_H
 #define SATVARO_TESTS_SIM_SIMTEST_H
 
@@ -21,6 +22,9 @@ protected:
 
     // Result code (EEEEE) of a command.
     std::string result(const std::string& code, const std::string& body) { return call(code, body).at(1); }
+
+    // Activates the device (session 000001, activation code 12345678).
+    void activate() { ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35")); }
 
     DeviceClient client;
 };

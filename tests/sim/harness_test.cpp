@@ -6,13 +6,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "sim/Files.h"
+#include "ScratchDir.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -38,31 +40,19 @@ bool exists(const std::string& path)
 
 class Harness : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/satvaro-harness-test.XXXXXX";
-        ASSERT_NE(nullptr, ::mkdtemp(pattern));
-        scratch = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf " + scratch).c_str()); }
-
     // Runs the harness with `options` and a shell script; its exit status.
     int run(const std::string& options, const std::string& script)
     {
-        satsim::writeFile(scratch + "/script", script);
+        writeFile(scratch + "/script", script);
         std::string command = HARNESS + " --sim " + SIMULATOR + " " + options + " -- sh " + scratch + "/script";
         int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string output(const std::string& name)
-    {
-        std::string text;
-        satsim::readFile(scratch + "/" + name, text);
-        return text;
-    }
+    std::string output(const std::string& name) { return readFile(scratch + "/" + name); }
 
-    std::string scratch;
+    ScratchDir m_scratch;
+    const std::string scratch = m_scratch.path().string();
 };
 
 TEST_F(Harness, CommandFindsTheDeviceAndNothingIsLeftBehind)
@@ -102,7 +92,7 @@ TEST_F(Harness, KeptStateHoldsTheDevicesFiles)
     dir.pop_back();
     EXPECT_TRUE(exists(dir + "/ready"));
     EXPECT_TRUE(exists(dir + "/requests"));
-    std::system(("rm -rf " + dir).c_str());
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Harness, SimulatorThatDiesAtStartFailsTheRunBeforeTheCommand)

@@ -3,6 +3,7 @@
 #include "SimTest.h"
 
 #include "SimDevice.h"
+#include "commands/Base64.h"
 #include "sim/Cfe.h"
 #include "sim/SatDevice.h"
 
@@ -79,7 +80,7 @@ TEST_F(SimReplies, ReplyIsACompressedMessageUnderTheCommandsCode)
 
 TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
 {
-    ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35"));
+    activate();
     const std::string sale = "<CFe><infCFe><ide><cUF>41</cUF><CNPJ>16716114000172</CNPJ></ide>"
                              "<emit><CNPJ>08723218000186</CNPJ></emit><dest><CPF>12345678909</CPF></dest>"
                              "<det nItem=\"1\"><prod><vProd>25.90</vProd></prod></det>"
@@ -96,9 +97,9 @@ TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
     EXPECT_EQ(std::string("59") + satsim::SatDevice::SERIAL + "000001", key.substr(23, 17));
     EXPECT_EQ("25.90", fields[9]);
     EXPECT_EQ("12345678909", fields[10]);
-    EXPECT_EQ(256u, decodeBase64(fields[11]).size());
+    EXPECT_EQ(256u, Base64::decode(fields[11]).size());
 
-    std::string xml = decodeBase64(fields[6]);
+    std::string xml = Base64::decode(fields[6]);
     EXPECT_NE(std::string::npos, xml.find("Id=\"" + key + "\"")) << xml;
     EXPECT_EQ("25.90", satsim::xmlText(xml, "total/vCFe"));
     EXPECT_EQ("12345678909", satsim::xmlText(xml, "dest/CPF"));
@@ -114,7 +115,7 @@ TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
 
 TEST_F(SimReplies, StatusReportShowsTheDeviceState)
 {
-    ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35"));
+    activate();
     ASSERT_EQ("12000", result("ConfigurarInterfaceDeRede", "000002|12345678|<tipoLan>IPFIX</tipoLan>"));
     std::string sale = call("EnviarDadosVenda", "000003|12345678|<CFe/>").at(8);
     ASSERT_EQ("16000", result("BloquearSAT", "000004|12345678"));
@@ -133,7 +134,7 @@ TEST_F(SimReplies, ExtrairLogsHandsTheDeviceLogInBase64)
     ASSERT_EQ("08000", result("ConsultarSAT", "000001"));
     std::vector<std::string> logs = call("ExtrairLogs", "000002|12345678");
     ASSERT_EQ(6u, logs.size());
-    std::string log = decodeBase64(logs[5]);
+    std::string log = Base64::decode(logs[5]);
     EXPECT_NE(std::string::npos, log.find("|SAT|info|ConsultarSAT sessao 000001: 08000\n")) << log;
 }
 

@@ -2,14 +2,13 @@
 // code, blocking, sales and the cancellation of the last one, past sessions.
 #include "SimTest.h"
 
+#include "commands/Base64.h"
 #include "sim/SatDevice.h"
 
 namespace {
 
 class SimState : public SimTest {
 protected:
-    void activate() { ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35")); }
-
     std::string sell(const std::string& session)
     {
         std::vector<std::string> fields = call("EnviarDadosVenda", session + "|12345678|<CFe/>");
@@ -33,7 +32,7 @@ TEST_F(SimState, IcpBrasilActivationCompletesWithTheCertificate)
     std::vector<std::string> csr = call("AtivarSAT", "000001|2|11111111|11222333000181|35");
     ASSERT_EQ(6u, csr.size());
     EXPECT_EQ("04006", csr[1]);
-    EXPECT_NE(std::string::npos, decodeBase64(csr[5]).find("BEGIN CERTIFICATE REQUEST"));
+    EXPECT_NE(std::string::npos, Base64::decode(csr[5]).find("BEGIN CERTIFICATE REQUEST"));
     EXPECT_EQ("06002", result("EnviarDadosVenda", "000002|11111111|<CFe/>"));
     EXPECT_EQ("05000", result("ComunicarCertificadoICPBRASIL", "000003|11111111|MIICcert"));
     EXPECT_EQ("06000", result("EnviarDadosVenda", "000004|11111111|<CFe/>"));
@@ -99,7 +98,7 @@ TEST_F(SimState, OnlyTheLastSaleIsCancelledAndOnlyOnce)
     EXPECT_EQ("07000", cancel[1]);
     EXPECT_TRUE(isAccessKey(cancel[8]));
     EXPECT_NE(last, cancel[8]) << "the cancellation is a document of its own";
-    EXPECT_NE(std::string::npos, decodeBase64(cancel[6]).find("chCanc=\"" + last + "\""));
+    EXPECT_NE(std::string::npos, Base64::decode(cancel[6]).find("chCanc=\"" + last + "\""));
 
     EXPECT_EQ("07002", result("CancelarUltimaVenda", "000007|12345678|" + last + "|<CFeCanc/>"));
     EXPECT_EQ(cancel, call("ConsultarUltimaSessaoFiscal", "000008|12345678"));

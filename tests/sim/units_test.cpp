@@ -2,7 +2,6 @@
 // sale documents, fault lines.
 #include <gtest/gtest.h>
 
-#include "sim/Base64.h"
 #include "sim/Cfe.h"
 #include "sim/Faults.h"
 
@@ -35,15 +34,6 @@ TEST(SaleDocument, ReadsElementsByPathIgnoringAttributesAndOtherParents)
     EXPECT_EQ("", xmlText(xml, "dest/CPF"));
     EXPECT_EQ("", xmlText(xml, "emit/CNPJX"));
     EXPECT_EQ("", xmlText("<emit><CNPJ>1", "emit/CNPJ"));
-}
-
-TEST(Base64, PadsTheLastGroup)
-{
-    EXPECT_EQ("", base64Encode(""));
-    EXPECT_EQ("YQ==", base64Encode("a"));
-    EXPECT_EQ("YWI=", base64Encode("ab"));
-    EXPECT_EQ("YWJj", base64Encode("abc"));
-    EXPECT_EQ("AP8=", base64Encode(std::string("\0\xff", 2)));
 }
 
 TEST(FaultLines, AreCheckedBeforeTheyApply)

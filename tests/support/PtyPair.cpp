@@ -1,7 +1,11 @@
 #include "PtyPair.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +24,12 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
     pollfd line {fd, events, 0};
     int ready = ::poll(&line, 1, msLeft(deadline));
     return ready > 0 && (line.revents & events);
+}
+
+int bytesWaiting(int fd)
+{
+    int count = 0;
+    return ::ioctl(fd, FIONREAD, &count) == 0 ? count : -1;
 }
 
 }  // namespace
@@ -90,4 +100,44 @@ std::string PtyPair::drain()
     while ((n = ::read(m_ends.master, buffer, sizeof buffer)) > 0)
         out.append(buffer, static_cast<std::size_t>(n));
     return out;
+}
+
+zeph::Message PtyPair::readMessage(std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    zeph::Message message;
+    char buffer[8192];
+    while (waitFor(m_ends.master, POLLIN, deadline)) {
+        const ssize_t got = ::read(m_ends.master, buffer, sizeof buffer);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (got <= 0)
+            break;
+        unsigned long consumed = 0;
+        while (consumed < static_cast<unsigned long>(got)) {
+            const zeph::Message::ParserState state =
+                message.parse(buffer + consumed, static_cast<unsigned long>(got) - consumed, &consumed);
+            if (state == zeph::Message::PARSER_MESSAGE_READY) {
+                EXPECT_EQ(consumed, static_cast<unsigned long>(got)) << "bytes after the request";
+                return message;
+            }
+            EXPECT_EQ(state, zeph::Message::PARSER_IN_PROGRESS) << "the request is damaged";
+        }
+    }
+    ADD_FAILURE() << "no whole request reached the device";
+    return message;
+}
+
+void PtyPair::waitUntilTaken()
+{
+    // Written bytes reach the slave's queue a moment later; give them that
+    // moment, then wait for the queue to empty.
+    const auto arrival = Clock::now() + std::chrono::milliseconds(20);
+    while (bytesWaiting(m_ends.slave) == 0 && Clock::now() < arrival)
+        std::this_thread::yield();
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (bytesWaiting(m_ends.slave) > 0) {
+        ASSERT_LT(Clock::now(), deadline) << "the channel stopped reading";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }

@@ -1,5 +1,5 @@
-// A pty pair for tests that talk to a line directly, without the harness:
-// the test plays the device on the master while the code under test opens
+// A pty pair for tests that play the device themselves, without the
+// harness: the test speaks on the master while the code under test opens
 // slavePath(). The slave is raw; the pair keeps its own slave descriptor
 // open until closeSlave(), so the line stays up while others open and
 // close it.
@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 
+#include "codec/Message.h"
 #include "sim/Pty.h"
 
 class PtyPair {
@@ -38,6 +39,14 @@ public:
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Everything that arrived at the master so far, without waiting.
     std::string drain();
+
+    // One whole message from the line. Fails the running test when none
+    // arrives within `timeout`, when it is damaged or when bytes follow it
+    // in the same read.
+    zeph::Message readMessage(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Returns once the slave's side has read everything written so far;
+    // fails the running test when that takes more than 10 s.
+    void waitUntilTaken();
 
 private:
     satsim::PtyEnds m_ends;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "TestFiles.h"
 #include "sim/Files.h"
 
 namespace {
@@ -16,13 +17,6 @@ std::string environment(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-std::string contentOf(const std::string& path)
-{
-    std::string content;
-    satsim::readFile(path, content);
-    return content;
 }
 
 }  // namespace
@@ -38,7 +32,7 @@ SimDevice::SimDevice(std::string stateDir, pid_t pid) : m_dir(std::move(stateDir
 
 std::string SimDevice::slavePath() const
 {
-    std::string path = contentOf(m_dir + "/ready");
+    std::string path = readFile(m_dir + "/ready");
     while (!path.empty() && path.back() == '\n')
         path.pop_back();
     return path;
@@ -54,7 +48,7 @@ bool SimDevice::setFaults(const std::string& lines) const
 
 std::string SimDevice::faults() const
 {
-    return contentOf(m_dir + "/faults");
+    return readFile(m_dir + "/faults");
 }
 
 // Complete records only: one being written has a name starting with ".".
@@ -75,7 +69,7 @@ std::vector<std::string> SimDevice::entries() const
 SimRequest SimDevice::record(const std::string& name) const
 {
     std::string dir = requestsDir() + "/" + name;
-    return {contentOf(dir + "/code"), contentOf(dir + "/body"), contentOf(dir + "/wire")};
+    return {readFile(dir + "/code"), readFile(dir + "/body"), readFile(dir + "/wire")};
 }
 
 std::vector<SimRequest> SimDevice::requests() const

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ScopedWorkDir.h"
+#include "TestFiles.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "DriverLog.h"
 #include "ScopedWorkDir.h"
 #include "SimDevice.h"
 

@@ -1,0 +1,141 @@
+#!/bin/sh
+# deb_test.sh <satvaro_*.deb>: installs the Debian package into THIS system,
+# uses it as a newcomer would, and removes it again. Run by `make
+# package-check` (as root, or through sudo); refuses to run where satvaro is
+# already installed, and removes the package on any failure.
+#
+# Checked: the package's metadata (zlib1g, ldconfig, only /usr);
+# after `dpkg -i`, the library in the loader's cache, the console from
+# /usr/bin talking to the simulated device through the installed harness with
+# no LD_LIBRARY_PATH, the examples built and run against the system's
+# library, the udev rule in place and valid, the man pages found by man; after
+# `dpkg -r`, every file gone and the library out of the cache; after the
+# purge, dpkg's record gone too.
+set -eu
+deb=$(readlink -f -- "$1")
+here=$(dirname -- "$(readlink -f -- "$0")")
+package=satvaro
+
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "deb_test.sh: run as root" >&2; exit 1; }
+  exec sudo -- "$0" "$@"
+fi
+
+if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+  echo "deb_test.sh: $package is already installed here; remove it first (dpkg -r $package)" >&2
+  exit 1
+fi
+
+# Images that keep dpkg from unpacking documentation (container images do)
+# would drop the examples and man pages this test uses: let them in for
+# this package.
+install_package() {
+  if grep -hs '^path-exclude.*/usr/share/\(doc\|man\)' /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d/*; then
+    dpkg --path-include="/usr/share/doc/$package/*" --path-include="/usr/share/man/*" -i "$1"
+  else
+    dpkg -i "$1"
+  fi
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/satvaro-deb-test.XXXXXX")
+installed=0
+finish() {
+  status=$?
+  if [ "$installed" = 1 ]; then
+    dpkg --purge "$package" >/dev/null 2>&1 || true
+  fi
+  rm -rf -- "$work"
+  exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# The loader's cache, as "name => path" lines.
+cached() {
+  ldconfig -p | grep -F "$1" || true
+}
+# What a newcomer has: a plain PATH and none of the build's variables.
+clean_env() {
+  env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME="$work" "$@"
+}
+
+echo "== the package"
+dpkg-deb -f "$deb" Depends | grep -qw zlib1g || fail "Depends does not name zlib1g"
+# ldconfig runs on installation and removal: by a trigger, or by the
+# maintainer scripts.
+control() {
+  dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - "./$1" 2>/dev/null || true
+}
+control triggers | grep -q "activate-noawait ldconfig" ||
+  { control postinst | grep -q ldconfig && control postrm | grep -q ldconfig; } ||
+  fail "ldconfig does not run on installation and removal"
+outside=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -vx '\./' || true)
+[ -z "$outside" ] || fail "files outside /usr: $outside"
+[ -z "$(cached libsatvaro)" ] || fail "libsatvaro is in the loader's cache before installation"
+
+echo "== dpkg -i"
+installed=1
+install_package "$deb"
+dpkg -L "$package" > "$work/files"
+
+echo "== the library in the loader's cache"
+cached libsatvaro
+cached "libsatvaro.so.1 " | grep -q "=> /.*/libsatvaro.so.1$" ||
+  fail "libsatvaro.so.1 is not in the loader's cache"
+cached "libsatvaro.so " | grep -q "=> /.*/libsatvaro.so$" ||
+  fail "libsatvaro.so (the console's name) is not in the loader's cache"
+
+echo "== the console from /usr/bin on the simulated device"
+mkdir "$work/console"
+printf '12345678\n1\n6\n7\nq\n' |
+  clean_env /usr/bin/satvaro-harness --sim-arg --activated --workdir "$work/console" -- \
+    /usr/bin/zozivodivo -f /usr/share/doc/satvaro/examples/venda.xml > "$work/session" 2>&1 ||
+  fail "the console session failed"
+for expected in "Driver Sat Varo v01.00.01.001" "|08000|" "|06000|" "|07000|" "Saindo..."; do
+  grep -qF -- "$expected" "$work/session" || fail "the console session lacks $expected"
+done
+if grep -q "Driver SAT" "$work/session"; then
+  fail "the console could not load the library"
+fi
+ls "$work"/console/logsDrs/logDrs*.log >/dev/null 2>&1 || fail "no driver log in the console's directory"
+[ "$failures" -eq 0 ] || cat "$work/session"
+
+echo "== the examples against the system's library"
+clean_env "$here/examples_test.sh" /usr/bin/satvaro-harness /usr/share/doc/satvaro/examples \
+  "$work/examples" || fail "the examples failed"
+
+echo "== the udev rule and the man pages"
+rule=$(grep '/udev/rules.d/60-satvaro.rules$' "$work/files" || true)
+[ -f "$rule" ] || fail "no udev rule in a rules.d directory"
+[ -z "$rule" ] || python3 "$here/udev_rule_test.py" "$rule" || fail "the installed udev rule"
+for page in zozivodivo satvaro-sim satvaro-harness libsatvaro; do
+  man -w "$page" >/dev/null 2>&1 || fail "man does not find $page"
+done
+
+echo "== dpkg -r"
+dpkg -r "$package"
+# Every file, link and directory of the package is gone, but for directories
+# that other packages own or that hold other files.
+while IFS= read -r path; do
+  [ -e "$path" ] || [ -L "$path" ] || continue
+  if [ -d "$path" ] && [ ! -L "$path" ] &&
+     { dpkg-query -S "$path" >/dev/null 2>&1 || [ -n "$(ls -A "$path")" ]; }; then
+    continue
+  fi
+  fail "left behind: $path"
+done < "$work/files"
+[ -z "$(cached libsatvaro)" ] || fail "libsatvaro is still in the loader's cache"
+# Its maintainer scripts keep dpkg's record until the purge.
+dpkg --purge "$package"
+installed=0
+if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv "not-installed"; then
+  fail "dpkg still knows $package: $(dpkg-query -W -f='${Status}' "$package")"
+fi
+
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
+echo "deb_test.sh: all checks passed"
