@@ -13,9 +13,7 @@
 #include <vector>
 
 #include "DriverLog.h"
-#include "LoadedDriver.h"
-#include "ScopedWorkDir.h"
-#include "SimDevice.h"
+#include "DriverOnDevice.h"
 
 namespace {
 
@@ -30,25 +28,7 @@ const std::size_t REPLY_BUFFER = 1572864;
 using AtivarSATWithInts = char* (*)(int, int, const char*, const char*, int);
 using TrocarCodigoWithInts = char* (*)(int, const char*, int, const char*, const char*);
 
-class ExportedInterface : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(device.available()) << "run through the harness"; }
-
-    void faults(const std::string& lines) { ASSERT_TRUE(device.setFaults(lines)); }
-
-    // What reached the device since the test began: "code body" per request.
-    std::vector<std::string> received() const {
-        std::vector<std::string> requests;
-        for (const SimRequest& request : device.requests()) {
-            requests.push_back(request.code + " " + request.body);
-        }
-        return requests;
-    }
-
-    ScopedWorkDir workDir;  // the driver logs below it
-    SimDevice device;
-    LoadedDriver sat{SATVARO_LIBRARY_PATH};
-};
+class ExportedInterface : public DriverOnDevice {};
 
 TEST_F(ExportedInterface, ExportsOnlyTheStandardNamesAndStartsClean) {
     EXPECT_STREQ(sat.getVersion(), "01.00.01.001");

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DriverOnDevice.h"
+#include "HostOnDevice.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ namespace {
 using AtivarSATWithInts = char* (*)(int, int, const char*, const char*, int);
 using TrocarCodigoWithInts = char* (*)(int, const char*, int, const char*, const char*);
 
-class ExportedArguments : public DriverOnDevice {
+class ExportedArguments : public HostOnDevice {
 protected:
     // Every export that takes texts, called with session 1 and the texts
     // given (as many as it takes).

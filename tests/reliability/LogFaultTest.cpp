@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <string>
 
-#include "DriverOnDevice.h"
+#include "HostOnDevice.h"
 #include "NamespaceGuard.h"
 #include "log/logdebug.h"
 
@@ -85,10 +85,10 @@ std::string dayLog(const char* day) {
 
 // --- through the exported functions --------------------------------------------
 
-class LogFaultsUnderTheHost : public DriverOnDevice {
+class LogFaultsUnderTheHost : public HostOnDevice {
 protected:
     void SetUp() override {
-        DriverOnDevice::SetUp();
+        HostOnDevice::SetUp();
         ASSERT_TRUE(insideHarnessNamespace());
         call(1);  // makes logsDrs and the day's file
     }
