@@ -17,6 +17,8 @@ namespace {
 
 // A CF-e may hold at most 1,500 KB.
 const size_t LARGEST_SALE = 1500 * 1024;
+// The device log it hands out keeps its newest lines up to this size.
+const size_t DEVICE_LOG_LIMIT = 64 * 1024;
 
 // Result codes are the function's family (04 AtivarSAT ... 18
 // TrocarCodigoDeAtivacao, 19 ConsultarUltimaSessaoFiscal) and a detail;
@@ -158,9 +160,13 @@ void SatDevice::remember(const std::string& session, const std::string& reply)
     m_replies[sessionKey(session)] = reply;
 }
 
+// Like a device's own log, it keeps only its newest lines: an endless log
+// would outgrow what one reply can carry, and what a long run's host holds.
 void SatDevice::log(const std::string& text)
 {
     m_log += timestamp() + "|SAT|info|" + text + "\n";
+    if (m_log.size() > DEVICE_LOG_LIMIT)
+        m_log.erase(0, m_log.find('\n', m_log.size() - DEVICE_LOG_LIMIT) + 1);
 }
 
 // AtivarSAT: sub-command 1 activates with a certificate from the tax
