@@ -2,7 +2,7 @@
 # fresh Debian 12 machine (packages), build and run.
 JOBS       ?= $(shell nproc)
 TEST_JOBS  ?= $(shell echo $$(( $$(nproc) * 3 )))
-FUZZ_SECONDS ?= 30
+FUZZ_SECONDS ?= 20
 BUILD      ?= build
 CMAKE_GEN  := -G Ninja
 
