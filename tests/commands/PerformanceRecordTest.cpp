@@ -46,13 +46,7 @@ zeph::Message timedReply(const std::vector<std::string>& deltas) {
 }
 
 TEST(PerformanceRecord, TimeOfDayPutsTheDayBeforeTheMonth) {
-    std::tm when{};
-    when.tm_year = 2026 - 1900;
-    when.tm_mon = 10;
-    when.tm_mday = 12;
-    when.tm_hour = 9;
-    when.tm_min = 5;
-    when.tm_sec = 1;
+    const std::tm when{1, 5, 9, 12, 10, 126, 0, 0, 0, 0, nullptr};  // 2026-11-12 09:05:01
     EXPECT_EQ(manipulaDados::dataHoraDesempenho(when), "2026/12/11/09:05:01");
 }
 

@@ -26,21 +26,15 @@ constexpr int LONG_WAIT_MS = 60000;
 ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args, const std::string& workdir,
                                const std::string& libraryDir) {
     signal(SIGPIPE, SIG_IGN);  // a console that has ended must not end the test
+    // Only the console is started from here on: it inherits the loader's path.
+    setenv("LD_LIBRARY_PATH", libraryDir.c_str(), 1);
     std::vector<std::string> texts{CONSOLE};
     texts.insert(texts.end(), args.begin(), args.end());
-    const std::size_t argc = texts.size();
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "LD_LIBRARY_PATH=", 16) != 0) {
-            texts.emplace_back(*entry);
-        }
-    }
-    texts.push_back("LD_LIBRARY_PATH=" + libraryDir);
-    std::vector<char*> argv, envp;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        (i < argc ? argv : envp).push_back(texts[i].data());
+    std::vector<char*> argv;
+    for (std::string& text : texts) {
+        argv.push_back(text.data());
     }
     argv.push_back(nullptr);
-    envp.push_back(nullptr);
 
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0) {
@@ -54,7 +48,7 @@ ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args, const std::
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0600);
-    const int failed = posix_spawn(&m_pid, CONSOLE, &actions, nullptr, argv.data(), envp.data());
+    const int failed = posix_spawn(&m_pid, CONSOLE, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     m_in = in[1];

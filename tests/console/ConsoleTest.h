@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ScratchDir.h"
+#include "ScopedWorkDir.h"
 #include "TestFiles.h"
 
 namespace satvaro::test {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "CommandOutput.h"
+#include "TestFiles.h"
 #include "console/AcessoDriver.h"
 
 namespace {

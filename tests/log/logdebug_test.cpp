@@ -16,9 +16,7 @@
 #include <set>
 #include <string>
 
-#include "CommandOutput.h"
 #include "ScopedWorkDir.h"
-#include "ScratchDir.h"
 #include "TestFiles.h"
 
 namespace fs = std::filesystem;
@@ -95,10 +93,7 @@ protected:
 
     static std::string twoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
-    ScratchDir m_scratch;  // the working directory and nothing else
-    const fs::path m_base = m_scratch.path();
-    const fs::path m_work = m_base / "work";
-    ScopedWorkDir m_workDir{m_work};
+    ScopedWorkDir m_workDir;
     LogDebug* m_log = nullptr;
 };
 
@@ -150,33 +145,21 @@ TEST_F(LogDebugTest, FileOrDirectoryRemovedDuringTheDayStartsAgain) {
 class DayChangeTest : public LogDebugTest {
 protected:
     // Writes two lines late on 9 March and returns what the first line after
-    // midnight printed.
-    Output crossMidnight() {
+    // midnight printed, with `tools` first on PATH, or alone when `only`.
+    Output crossMidnight(bool only = false) {
         logAt("2024-03-09 23:59:58", "info", "one");
         logAt("2024-03-09 23:59:59", "info", "two");
         m_yesterday = readFile(logName("20240309"));
-        return captured([&] { logAt("2024-03-10 00:00:01", "info", "three"); });
-    }
-
-    // Runs the day change with PATH set to path.
-    void setPath(const std::string& path) {
-        m_savedPath = std::getenv("PATH");
+        const std::string path = std::getenv("PATH");
+        setenv("PATH", (only ? tools.path().string() : tools.path().string() + ":" + path).c_str(),
+               1);
+        const Output output = captured([&] { logAt("2024-03-10 00:00:01", "info", "three"); });
         setenv("PATH", path.c_str(), 1);
+        return output;
     }
 
-    fs::path emptyBin() {
-        const fs::path bin = m_base / "bin";
-        fs::create_directories(bin);
-        return bin;
-    }
-
-    void TearDown() override {
-        if (!m_savedPath.empty())
-            setenv("PATH", m_savedPath.c_str(), 1);
-    }
-
+    ScratchDir tools;  // programs that stand in for the real ones
     std::string m_yesterday;
-    std::string m_savedPath;
 };
 
 const char PROGRESS[] =
@@ -199,36 +182,28 @@ TEST_F(DayChangeTest, PreviousDayBecomesItsArchive) {
     EXPECT_EQ(readFile(logName("20240310")),
               std::string(HEADER) + "[2024-03-10.00:00:01] - [info, three]\n");
     // The new file made eight candidates: the oldest went. Nothing else was
-    // made, in the working directory or beside it.
-    EXPECT_EQ(tree(m_work),
+    // made.
+    EXPECT_EQ(tree("."),
               (std::set<std::string>{"logsDrs", logName("20240302"), logName("20240303"),
                                      logName("20240304"), logName("20240305"), logName("20240306"),
                                      archive, logName("20240310")}));
-    std::set<std::string> beside;
-    for (const auto& entry : fs::directory_iterator(m_base))
-        beside.insert(entry.path().filename().string());
-    EXPECT_EQ(beside, std::set<std::string>{"work"});
 }
 
 TEST_F(DayChangeTest, MissingTarKeepsTheLog) {
-    setPath(emptyBin());
-
-    const Output output = crossMidnight();
+    const Output output = crossMidnight(true);
 
     EXPECT_EQ(output.out, std::string(PROGRESS) + ERASE);
     EXPECT_NE(output.err.find("Error renaming file: No such file or directory\n"),
               std::string::npos);
     EXPECT_EQ(readFile(logName("20240309")), m_yesterday);
-    EXPECT_EQ(tree(m_work),
+    EXPECT_EQ(tree("."),
               (std::set<std::string>{"logsDrs", logName("20240309"), logName("20240310")}));
 }
 
 TEST_F(DayChangeTest, FailingTarKeepsTheLog) {
     // A tar that leaves a truncated archive behind and reports the failure.
-    const fs::path tar = emptyBin() / "tar";
-    writeFile(tar, "#!/bin/sh\n: > \"$2\"\nexit 2\n");
-    fs::permissions(tar, fs::perms::owner_all);
-    setPath(tar.parent_path().string() + ":" + std::getenv("PATH"));
+    writeFile(tools.path() / "tar", "#!/bin/sh\n: > \"$2\"\nexit 2\n");
+    fs::permissions(tools.path() / "tar", fs::perms::owner_all);
 
     const Output output = crossMidnight();
 
