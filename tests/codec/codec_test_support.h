@@ -1,4 +1,4 @@
-// Helpers shared by the codec tests: message texts and random input.
+// Helpers shared by the codec tests and benchmarks: message texts and input.
 #ifndef SATVARO_TESTS_CODEC_SUPPORT_H
 #define SATVARO_TESTS_CODEC_SUPPORT_H
 
@@ -9,16 +9,14 @@
 
 namespace codectest {
 
-const std::string CRLF = "\r\n";
-
 // A header block written by hand: "smx", the lines as given, two empty
 // lines, then the body.
 inline std::string rawMessage(const std::vector<std::string>& lines, const std::string& body = "") {
-    std::string text = "smx" + CRLF;
+    std::string text = "smx\r\n";
     for (const auto& line : lines) {
-        text += line + CRLF;
+        text += line + "\r\n";
     }
-    return text + CRLF + CRLF + body;
+    return text + "\r\n\r\n" + body;
 }
 
 inline std::string randomBytes(std::mt19937& rng, std::size_t length) {

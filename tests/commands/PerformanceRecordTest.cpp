@@ -1,6 +1,9 @@
+// The performance record "teste_desempenho.csv": the timings a reply carries
+// and their differences, under the header row of the form that created it.
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,128 +16,72 @@ namespace {
 
 using manipulaDados::ManipulaDadosSat;
 
-std::vector<std::string> recordLines() {
-    std::vector<std::string> lines;
-    std::istringstream record(readFile("teste_desempenho.csv"));
-    for (std::string line; std::getline(record, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::tm localNow() {
+std::string stampNow() {
     const std::time_t now = std::time(nullptr);
     std::tm when{};
-    localtime_r(&now, &when);
-    return when;
+    return manipulaDados::dataHoraDesempenho(*localtime_r(&now, &when));
 }
 
-// A data row: its time of day, checked against the clock around the write,
-// then the rest of the row.
-struct Row {
-    std::string dataHora;
-    std::string rest;
-};
-
-Row splitRow(const std::string& line) {
-    const std::size_t end = line.find(';');
-    return {line.substr(0, end), line.substr(end + 1)};
+// The rows written, each without its leading time of day, which must be one
+// of `stamps`.
+std::vector<std::string> recordRows(const std::set<std::string>& stamps) {
+    std::vector<std::string> rows;
+    std::istringstream record(readFile("teste_desempenho.csv"));
+    for (std::string line; std::getline(record, line);) {
+        const std::size_t end = rows.empty() ? std::string::npos : line.find(';');
+        EXPECT_TRUE(rows.empty() || stamps.count(line.substr(0, end))) << line;
+        rows.push_back(rows.empty() ? line : line.substr(end + 1));
+    }
+    return rows;
 }
 
-zeph::Message timedReply(const std::vector<std::pair<std::string, std::string>>& deltas) {
+zeph::Message timedReply(const std::vector<std::string>& deltas) {
+    const char* names[] = {"DELTA_DRS",     "DELTA_DRS_CCO", "DELTA_CCO",
+                           "DELTA_CSE_COM", "DELTA_CSE",     "DELTA_SWB"};
     zeph::Message reply("ConsultarSAT", "1");
-    for (const auto& [name, value] : deltas) {
-        reply.addHeader(name, value);
+    for (std::size_t i = 0; i < deltas.size(); ++i) {
+        reply.addHeader(names[i], deltas[i]);
     }
     return reply;
 }
 
-const char HEADER_MENSAGEM[] =
-    "\"DATA_HORA\";\"CODE\";\"DELTA_DRS\";\"PROC_DRS\";\"DELTA_DRS_CCO\";\"TRANS_DRS_CCO\";"
-    "\"DELTA_CCO\";\"PROC_CCO\";\"DELTA_CSE_COM\";\"TRANS_CCO_CSE\";\"DELTA_CSE\";\"PROC_CSE\";"
-    "\"DELTA_SWB\";";
-
-std::tm localTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm when{};
-    when.tm_year = year - 1900;
-    when.tm_mon = month - 1;
-    when.tm_mday = day;
-    when.tm_hour = hour;
-    when.tm_min = minute;
-    when.tm_sec = second;
-    return when;
-}
-
 TEST(PerformanceRecord, TimeOfDayPutsTheDayBeforeTheMonth) {
-    EXPECT_EQ(manipulaDados::dataHoraDesempenho(localTime(2026, 11, 12, 9, 5, 1)),
-              "2026/12/11/09:05:01");
-    EXPECT_EQ(manipulaDados::dataHoraDesempenho(localTime(2026, 3, 5, 14, 7, 9)),
-              "2026/05/03/14:07:09");
+    const std::tm when{1, 5, 9, 12, 10, 126, 0, 0, 0, 0, nullptr};  // 2026-11-12 09:05:01
+    EXPECT_EQ(manipulaDados::dataHoraDesempenho(when), "2026/12/11/09:05:01");
 }
 
-TEST(PerformanceRecord, MessageFormWritesCodeHeadersAndTheirDifferences) {
+TEST(PerformanceRecord, DifferencesOfTheTimingsUnderTheHeaderRowOfTheFirstForm) {
+    {
+        ScopedWorkDir workDir;
+        ManipulaDadosSat sat;
+        zeph::Message full = timedReply({"100", "80", "70", "40", "35", "5"});
+        zeph::Message none = timedReply({});
+        zeph::Message odd = timedReply({"7", "10", " -2147483648", "1x", "abc", "+3"});
+        const std::string before = stampNow();
+        sat.gravaArquivoDesempenho(full);
+        sat.gravaArquivoDesempenho(none);
+        sat.gravaArquivoDesempenho(odd);
+        sat.gravaArquivoDesempenho(std::string("123"));
+        // 10 - (-2^31) and -2^31 - 1 wrap in 32 bits instead of overflowing.
+        EXPECT_EQ(
+            recordRows({before, stampNow()}),
+            (std::vector<std::string>{
+                "\"DATA_HORA\";\"CODE\";\"DELTA_DRS\";\"PROC_DRS\";\"DELTA_DRS_CCO\";"
+                "\"TRANS_DRS_CCO\";\"DELTA_CCO\";\"PROC_CCO\";\"DELTA_CSE_COM\";"
+                "\"TRANS_CCO_CSE\";\"DELTA_CSE\";\"PROC_CSE\";\"DELTA_SWB\";",
+                "ConsultarSAT;100;20;80;10;70;30;40;5;35;30;5;", "ConsultarSAT;;0;;0;;0;;0;;0;;",
+                "ConsultarSAT;7;-3;10;-2147483638; -2147483648;2147483647;1x;1;abc;-3;+3;",
+                "123;"}));
+    }
     ScopedWorkDir workDir;
     ManipulaDadosSat sat;
-    zeph::Message full = timedReply({{"DELTA_DRS", "100"},
-                                     {"DELTA_DRS_CCO", "80"},
-                                     {"DELTA_CCO", "70"},
-                                     {"DELTA_CSE_COM", "40"},
-                                     {"DELTA_CSE", "35"},
-                                     {"DELTA_SWB", "5"}});
     zeph::Message none = timedReply({});
-    zeph::Message odd = timedReply({{"DELTA_DRS", "7"},
-                                    {"DELTA_DRS_CCO", "10"},
-                                    {"DELTA_CCO", " -2147483648"},
-                                    {"DELTA_CSE_COM", "1x"},
-                                    {"DELTA_CSE", "abc"},
-                                    {"DELTA_SWB", "+3"}});
-
-    const std::tm before = localNow();
-    sat.gravaArquivoDesempenho(full);
+    const std::string before = stampNow();
+    sat.gravaArquivoDesempenho(std::string("123"));
     sat.gravaArquivoDesempenho(none);
-    sat.gravaArquivoDesempenho(odd);
-    const std::tm after = localNow();
-
-    const std::vector<std::string> lines = recordLines();
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], HEADER_MENSAGEM);
-    const std::string stamps[] = {manipulaDados::dataHoraDesempenho(before),
-                                  manipulaDados::dataHoraDesempenho(after)};
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::string dataHora = splitRow(lines[i]).dataHora;
-        EXPECT_TRUE(dataHora == stamps[0] || dataHora == stamps[1]) << dataHora;
-    }
-    EXPECT_EQ(splitRow(lines[1]).rest, "ConsultarSAT;100;20;80;10;70;30;40;5;35;30;5;");
-    EXPECT_EQ(splitRow(lines[2]).rest, "ConsultarSAT;;0;;0;;0;;0;;0;;");
-    // 10 - (-2^31) and -2^31 - 1 wrap in 32 bits instead of overflowing.
-    EXPECT_EQ(splitRow(lines[3]).rest,
-              "ConsultarSAT;7;-3;10;-2147483638; -2147483648;2147483647;1x;1;abc;-3;+3;");
-}
-
-TEST(PerformanceRecord, TheFormThatCreatesTheRecordChoosesItsHeaderRow) {
-    {
-        ScopedWorkDir workDir;
-        ManipulaDadosSat sat;
-        zeph::Message reply = timedReply({});
-        sat.gravaArquivoDesempenho(std::string("123"));
-        sat.gravaArquivoDesempenho(reply);
-        const std::vector<std::string> lines = recordLines();
-        ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[0], "\"DATA_HORA\";\"DELTA_DRS\";");
-        EXPECT_EQ(splitRow(lines[1]).rest, "123;");
-        EXPECT_EQ(splitRow(lines[2]).rest, "ConsultarSAT;;0;;0;;0;;0;;0;;");
-    }
-    {
-        ScopedWorkDir workDir;
-        ManipulaDadosSat sat;
-        zeph::Message reply = timedReply({});
-        sat.gravaArquivoDesempenho(reply);
-        sat.gravaArquivoDesempenho(std::string(""));
-        const std::vector<std::string> lines = recordLines();
-        ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[0], HEADER_MENSAGEM);
-        EXPECT_EQ(splitRow(lines[2]).rest, ";");
-    }
+    EXPECT_EQ(recordRows({before, stampNow()}),
+              (std::vector<std::string>{"\"DATA_HORA\";\"DELTA_DRS\";", "123;",
+                                        "ConsultarSAT;;0;;0;;0;;0;;0;;"}));
 }
 
 }  // namespace

@@ -1,15 +1,18 @@
-// Fixture of the console tests: a scratch working directory per test, and
-// the console run in it against the library of this build.
+// The console as the operator runs it: the built program as a child process
+// with standard input on a pipe, in a scratch working directory per test,
+// the loader looking for the driver library in a given directory. Every wait
+// is bounded; the child is ended by its PID at the latest when the object
+// goes away.
 #ifndef SATVARO_TESTS_CONSOLE_CONSOLETEST_H
 #define SATVARO_TESTS_CONSOLE_CONSOLETEST_H
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
-#include "ConsoleProcess.h"
-#include "ScratchDir.h"
+#include "ScopedWorkDir.h"
 #include "TestFiles.h"
 
 namespace satvaro::test {
@@ -17,6 +20,36 @@ namespace satvaro::test {
 inline constexpr char LIBRARY_DIR[] = SATVARO_BINARY_DIR "/lib";
 inline constexpr char VERSION_BANNER[] =
     "\n|----------------- Driver Sat Varo v01.00.01.001-------------------|\n\n";
+
+class ConsoleProcess {
+public:
+    ConsoleProcess(const std::vector<std::string>& args, const std::string& workdir,
+                   const std::string& libraryDir = LIBRARY_DIR);
+    ~ConsoleProcess();
+    ConsoleProcess(const ConsoleProcess&) = delete;
+    ConsoleProcess& operator=(const ConsoleProcess&) = delete;
+
+    void write(const std::string& input);
+    void closeInput();
+    // Closes standard input and waits a minute at most for the exit; then
+    // out and err hold what the console wrote. Gives the exit status, or -1
+    // when the child had to be killed.
+    int finish();
+
+    std::string out;
+    std::string err;
+
+private:
+    ScratchDir m_streams;  // standard output and error, as files
+    pid_t m_pid = -1;
+    int m_in = -1;
+};
+
+struct ConsoleRun {
+    int status;
+    std::string out;
+    std::string err;
+};
 
 class ConsoleTest : public ::testing::Test {
 protected:
@@ -27,9 +60,13 @@ protected:
     }
     std::string readFile(const std::string& name) const { return ::readFile(path(name)); }
 
+    // Runs the console to its end with the given standard input.
     ConsoleRun run(const std::vector<std::string>& args, const std::string& input,
                    const std::string& libraryDir = LIBRARY_DIR) const {
-        return runConsole(args, workdir(), libraryDir, input);
+        ConsoleProcess console(args, workdir(), libraryDir);
+        console.write(input);
+        const int status = console.finish();
+        return {status, console.out, console.err};
     }
 
 private:

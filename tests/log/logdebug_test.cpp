@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,9 +16,7 @@
 #include <set>
 #include <string>
 
-#include "CommandOutput.h"
 #include "ScopedWorkDir.h"
-#include "ScratchDir.h"
 #include "TestFiles.h"
 
 namespace fs = std::filesystem;
@@ -73,25 +70,14 @@ protected:
         m_log->saveLog(level, message);
     }
 
-    // Runs action with this process's standard output and error (and those of
-    // the commands it starts) going to files outside the working directory.
-    Output captured(const std::function<void()>& action) {
-        const fs::path out = m_base / "stdout.txt";
-        const fs::path err = m_base / "stderr.txt";
-        std::fflush(stdout);
-        std::fflush(stderr);
-        const int savedOut = dup(1);
-        const int savedErr = dup(2);
-        redirect(1, out);
-        redirect(2, err);
+    // What `action` (and the commands it starts) wrote on standard output
+    // and error.
+    static Output captured(const std::function<void()>& action) {
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
         action();
-        std::fflush(stdout);
-        std::fflush(stderr);
-        dup2(savedOut, 1);
-        dup2(savedErr, 2);
-        close(savedOut);
-        close(savedErr);
-        return {readFile(out), readFile(err)};
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        return {out, ::testing::internal::GetCapturedStderr()};
     }
 
     // Old logs of the first days of March 2024, in order.
@@ -107,80 +93,46 @@ protected:
 
     static std::string twoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
-    static void redirect(int fd, const fs::path& path) {
-        const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(file, fd);
-        close(file);
-    }
-
-    ScratchDir m_scratch;  // the working directory and the captured output
-    const fs::path m_base = m_scratch.path();
-    const fs::path m_work = m_base / "work";
-    ScopedWorkDir m_workDir{m_work};
+    ScopedWorkDir m_workDir;
     LogDebug* m_log = nullptr;
 };
 
 // --- the writer ---------------------------------------------------------------
 
-TEST_F(LogDebugTest, NewDayStartsFileWithHeaderSilently) {
+TEST_F(LogDebugTest, NewDayStartsFileWithHeaderSilentlyAndLinesAreCutAt511Bytes) {
+    const std::string prefix = "[2024-03-09.13:05:07] - [info, ";
     const Output output = captured([&] {
-        logAt("2024-03-09 13:05:07", "info", "txCode: ConsultarSAT");
-        logAt("2024-03-09 13:05:08", "error", "Timeout");
+        logAt("2024-03-09 13:05:07", "info", std::string(600, 'x'));
+        logAt("2024-03-09 13:05:07", "info", std::string(511 - prefix.size() - 1, 'y'));
+        logAt("2024-03-09 13:05:08", "", "");
     });
 
-    EXPECT_EQ(output.out, "");
-    EXPECT_EQ(output.err, "");
-    EXPECT_EQ(readFile(logName("20240309")),
-              std::string(HEADER) +
-                  "[2024-03-09.13:05:07] - [info, txCode: ConsultarSAT]\n"
-                  "[2024-03-09.13:05:08] - [error, Timeout]\n");
-}
-
-TEST_F(LogDebugTest, LineIsCutAt511BytesAndKeepsItsNewline) {
-    const std::string prefix = "[2024-03-09.13:05:07] - [info, ";
-    logAt("2024-03-09 13:05:07", "info", std::string(600, 'x'));
-    logAt("2024-03-09 13:05:07", "info", std::string(511 - prefix.size() - 1, 'y'));
-    logAt("2024-03-09 13:05:07", "", "");
-
+    EXPECT_EQ(output.out + output.err, "");
     EXPECT_EQ(readFile(logName("20240309")),
               HEADER + prefix + std::string(511 - prefix.size(), 'x') + "\n" + prefix +
                   std::string(511 - prefix.size() - 1, 'y') + "]\n" +
-                  "[2024-03-09.13:05:07] - [, ]\n");
+                  "[2024-03-09.13:05:08] - [, ]\n");
 }
 
-TEST_F(LogDebugTest, ExistingFileOfTheDayGetsNoHeaderNorRetention) {
-    makeLogs(1, 8);
-    writeFile(logName("20240309"), "earlier\n");
-
-    logAt("2024-03-09 08:00:00", "info", "again");
-
-    EXPECT_EQ(readFile(logName("20240309")), "earlier\n[2024-03-09.08:00:00] - [info, again]\n");
-    EXPECT_TRUE(fs::exists(logName("20240301")));
-}
-
-TEST_F(LogDebugTest, FileDeletedDuringTheDayStartsAgainWithRetention) {
+// Only a file the writer starts gets the header and a retention pass, also
+// when the file or its directory went away during the day.
+TEST_F(LogDebugTest, FileOrDirectoryRemovedDuringTheDayStartsAgain) {
     makeLogs(1, 7);
     writeFile(logName("20240309"), "earlier\n");
     logAt("2024-03-09 08:00:00", "info", "one");
+    EXPECT_EQ(readFile(logName("20240309")), "earlier\n[2024-03-09.08:00:00] - [info, one]\n");
     ASSERT_TRUE(fs::exists(logName("20240301")));
 
     fs::remove(logName("20240309"));
     logAt("2024-03-09 08:00:01", "info", "two");
-
     EXPECT_EQ(readFile(logName("20240309")),
               std::string(HEADER) + "[2024-03-09.08:00:01] - [info, two]\n");
     EXPECT_FALSE(fs::exists(logName("20240301")));
-    EXPECT_TRUE(fs::exists(logName("20240302")));
-}
 
-TEST_F(LogDebugTest, DirectoryRemovedDuringTheDayIsMadeAgain) {
-    logAt("2024-03-09 08:00:00", "info", "one");
     fs::remove_all("logsDrs");
-
-    logAt("2024-03-09 08:00:01", "info", "two");
-
+    logAt("2024-03-09 08:00:02", "info", "three");
     EXPECT_EQ(readFile(logName("20240309")),
-              std::string(HEADER) + "[2024-03-09.08:00:01] - [info, two]\n");
+              std::string(HEADER) + "[2024-03-09.08:00:02] - [info, three]\n");
     const mode_t mask = umask(0);
     umask(mask);
     struct stat dir {};
@@ -193,33 +145,21 @@ TEST_F(LogDebugTest, DirectoryRemovedDuringTheDayIsMadeAgain) {
 class DayChangeTest : public LogDebugTest {
 protected:
     // Writes two lines late on 9 March and returns what the first line after
-    // midnight printed.
-    Output crossMidnight() {
+    // midnight printed, with `tools` first on PATH, or alone when `only`.
+    Output crossMidnight(bool only = false) {
         logAt("2024-03-09 23:59:58", "info", "one");
         logAt("2024-03-09 23:59:59", "info", "two");
         m_yesterday = readFile(logName("20240309"));
-        return captured([&] { logAt("2024-03-10 00:00:01", "info", "three"); });
-    }
-
-    // Runs the day change with PATH set to path.
-    void setPath(const std::string& path) {
-        m_savedPath = std::getenv("PATH");
+        const std::string path = std::getenv("PATH");
+        setenv("PATH", (only ? tools.path().string() : tools.path().string() + ":" + path).c_str(),
+               1);
+        const Output output = captured([&] { logAt("2024-03-10 00:00:01", "info", "three"); });
         setenv("PATH", path.c_str(), 1);
+        return output;
     }
 
-    fs::path emptyBin() {
-        const fs::path bin = m_base / "bin";
-        fs::create_directories(bin);
-        return bin;
-    }
-
-    void TearDown() override {
-        if (!m_savedPath.empty())
-            setenv("PATH", m_savedPath.c_str(), 1);
-    }
-
+    ScratchDir tools;  // programs that stand in for the real ones
     std::string m_yesterday;
-    std::string m_savedPath;
 };
 
 const char PROGRESS[] =
@@ -242,36 +182,28 @@ TEST_F(DayChangeTest, PreviousDayBecomesItsArchive) {
     EXPECT_EQ(readFile(logName("20240310")),
               std::string(HEADER) + "[2024-03-10.00:00:01] - [info, three]\n");
     // The new file made eight candidates: the oldest went. Nothing else was
-    // made, in the working directory or beside it.
-    EXPECT_EQ(tree(m_work),
+    // made.
+    EXPECT_EQ(tree("."),
               (std::set<std::string>{"logsDrs", logName("20240302"), logName("20240303"),
                                      logName("20240304"), logName("20240305"), logName("20240306"),
                                      archive, logName("20240310")}));
-    std::set<std::string> beside;
-    for (const auto& entry : fs::directory_iterator(m_base))
-        beside.insert(entry.path().filename().string());
-    EXPECT_EQ(beside, (std::set<std::string>{"work", "stdout.txt", "stderr.txt"}));
 }
 
 TEST_F(DayChangeTest, MissingTarKeepsTheLog) {
-    setPath(emptyBin());
-
-    const Output output = crossMidnight();
+    const Output output = crossMidnight(true);
 
     EXPECT_EQ(output.out, std::string(PROGRESS) + ERASE);
     EXPECT_NE(output.err.find("Error renaming file: No such file or directory\n"),
               std::string::npos);
     EXPECT_EQ(readFile(logName("20240309")), m_yesterday);
-    EXPECT_EQ(tree(m_work),
+    EXPECT_EQ(tree("."),
               (std::set<std::string>{"logsDrs", logName("20240309"), logName("20240310")}));
 }
 
 TEST_F(DayChangeTest, FailingTarKeepsTheLog) {
     // A tar that leaves a truncated archive behind and reports the failure.
-    const fs::path tar = emptyBin() / "tar";
-    writeFile(tar, "#!/bin/sh\n: > \"$2\"\nexit 2\n");
-    fs::permissions(tar, fs::perms::owner_all);
-    setPath(tar.parent_path().string() + ":" + std::getenv("PATH"));
+    writeFile(tools.path() / "tar", "#!/bin/sh\n: > \"$2\"\nexit 2\n");
+    fs::permissions(tools.path() / "tar", fs::perms::owner_all);
 
     const Output output = crossMidnight();
 
@@ -291,65 +223,47 @@ TEST_F(DayChangeTest, FailedRenameKeepsTheLog) {
 
 // --- retention ----------------------------------------------------------------
 
-TEST_F(LogDebugTest, RetentionKeepsSevenAndDropsTheSmallestPath) {
-    makeLogs(2, 6);
+// One file per pass, the smallest path (a day's ".log" before its ".tar.gz"),
+// until seven are left.
+TEST_F(LogDebugTest, RetentionRemovesTheOldestFileAPassUntilSevenAreLeft) {
+    makeLogs(2, 8);
     writeFile("logsDrs/logDrs20240301.tar.gz", "");
-    EXPECT_EQ(retentionPass(), 1);
-    EXPECT_EQ(tree("logsDrs").size(), 7u);
-
     writeFile("logsDrs/logDrs20240301.log", "");
-    EXPECT_EQ(retentionPass(), 1);
-    EXPECT_FALSE(fs::exists("logsDrs/logDrs20240301.log"));
-    EXPECT_TRUE(fs::exists("logsDrs/logDrs20240301.tar.gz"));
+    for (const char* oldest :
+         {"logDrs20240301.log", "logDrs20240301.tar.gz", "logDrs20240302.log"}) {
+        EXPECT_EQ(retentionPass(), 1);
+        EXPECT_FALSE(fs::exists(fs::path("logsDrs") / oldest)) << oldest;
+    }
+    EXPECT_EQ(tree("logsDrs").size(), 7u);
+    retentionPass();
     EXPECT_EQ(tree("logsDrs").size(), 7u);
 }
 
-TEST_F(LogDebugTest, RetentionRemovesOneFilePerPass) {
-    makeLogs(1, 10);
-    retentionPass();
-    EXPECT_EQ(tree("logsDrs").size(), 9u);
-    EXPECT_FALSE(fs::exists(logName("20240301")));
-    retentionPass();
-    retentionPass();
-    retentionPass();
-    EXPECT_EQ(tree("logsDrs").size(), 7u);
-    EXPECT_TRUE(fs::exists(logName("20240304")));
-}
-
+// Regular files whose path holds "logsDrs/logDrs" count, through links too;
+// nothing else is counted or removed.
 TEST_F(LogDebugTest, RetentionCountsOnlyRegularLogDrsFiles) {
+    writeFile("kept.txt", "target\n");
     writeFile("logsDrs/a.txt", "");
     writeFile("logsDrs/sub/logDrs20240101.log", "");
     fs::create_directories("logsDrs/logDrs20240102.log");
+    fs::create_symlink("../missing.txt", logName("20240300"));
     EXPECT_EQ(retentionPass(), 0);
 
-    makeLogs(1, 6);
+    fs::create_symlink("../kept.txt", logName("20240301"));
     writeFile("logsDrs/logDrsX/y", "");
+    makeLogs(2, 5);
     EXPECT_EQ(retentionPass(), 1);
-    EXPECT_TRUE(fs::exists(logName("20240301")));
+    EXPECT_TRUE(fs::is_symlink(logName("20240301")));
 
     makeLogs(7, 1);
     EXPECT_EQ(retentionPass(), 1);
-    EXPECT_FALSE(fs::exists(logName("20240301")));
-    EXPECT_TRUE(fs::exists("logsDrs/logDrsX/y"));
-    EXPECT_TRUE(fs::exists("logsDrs/a.txt"));
-    EXPECT_TRUE(fs::exists("logsDrs/sub/logDrs20240101.log"));
-    EXPECT_TRUE(fs::is_directory("logsDrs/logDrs20240102.log"));
-}
-
-TEST_F(LogDebugTest, RetentionCountsLinkToRegularFile) {
-    writeFile("kept.txt", "target\n");
-    makeLogs(2, 6);
-    fs::create_symlink("../kept.txt", logName("20240301"));
-    fs::create_symlink("../missing.txt", logName("20240300"));
-    EXPECT_EQ(retentionPass(), 1);
-    EXPECT_TRUE(fs::is_symlink(logName("20240301")));
-    EXPECT_TRUE(fs::is_symlink(logName("20240300")));
-
-    makeLogs(8, 1);
-    EXPECT_EQ(retentionPass(), 1);
     EXPECT_FALSE(fs::is_symlink(logName("20240301")));
-    EXPECT_TRUE(fs::is_symlink(logName("20240300")));
     EXPECT_EQ(readFile("kept.txt"), "target\n");
+    for (const char* other :
+         {"logsDrs/a.txt", "logsDrs/sub/logDrs20240101.log", "logsDrs/logDrs20240102.log",
+          "logsDrs/logDrs20240300.log", "logsDrs/logDrsX/y"}) {
+        EXPECT_TRUE(fs::exists(fs::symlink_status(other))) << other;
+    }
 }
 
 }  // namespace

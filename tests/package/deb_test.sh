@@ -1,16 +1,9 @@
 #!/bin/sh
 # deb_test.sh <satvaro_*.deb>: installs the Debian package into THIS system,
-# uses it as a newcomer would, and removes it again. Run by `make
-# package-check` (as root, or through sudo); refuses to run where satvaro is
-# already installed, and removes the package on any failure.
-#
-# Checked: the package's metadata (zlib1g, ldconfig, only /usr);
-# after `dpkg -i`, the library in the loader's cache, the console from
-# /usr/bin talking to the simulated device through the installed harness with
-# no LD_LIBRARY_PATH, the examples built and run against the system's
-# library, the udev rule in place and valid, the man pages found by man; after
-# `dpkg -r`, every file gone and the library out of the cache; after the
-# purge, dpkg's record gone too.
+# uses it as a newcomer would (no LD_LIBRARY_PATH), and removes and purges it
+# again, checking each step. Run by `make package-check` (as root, or through
+# sudo); refuses to run where satvaro is already installed, and removes the
+# package on any failure.
 set -eu
 deb=$(readlink -f -- "$1")
 here=$(dirname -- "$(readlink -f -- "$0")")

@@ -1,5 +1,6 @@
-// Finding the device node through /dev/serial/by-id, run by the harness:
-// /dev is a scratch directory holding the simulator's pty as ttyACM0.
+// Finding the device node, run by the harness: /dev is a scratch directory
+// holding the simulator's pty as ttyACM0 and its by-id link, /sys a fake
+// tree with the device 1-1 (vendor 0525) whose interface has ttyACM0.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,12 @@ namespace fs = std::filesystem;
 
 const fs::path BY_ID = "/dev/serial/by-id";
 const std::string DEVICE_LINK = "usb-Varo_SAT_0001-if00-mfc+_with_musb";
+const fs::path USB_DEVICES = "/sys/bus/usb/devices";
+
+void link(const std::string& name, const std::string& target) {
+    fs::remove(BY_ID / name);
+    fs::create_symlink(target, BY_ID / name);
+}
 
 // Descriptors of this process open on `path`.
 int openDescriptors(const fs::path& path) {
@@ -28,67 +35,51 @@ int openDescriptors(const fs::path& path) {
     return count;
 }
 
-class DiscoveryTest : public ::testing::Test {
+class Discovery : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(insideHarnessNamespace()) << "run through the harness (HARNESS test)";
         ASSERT_TRUE(fs::is_symlink(BY_ID / DEVICE_LINK));
     }
 
-    // Points the device's by-id link at `target` (relative, as udev makes it).
-    static void linkDeviceTo(const std::string& target) { link(DEVICE_LINK, target); }
-
-    static void link(const std::string& name, const std::string& target) {
-        fs::remove(BY_ID / name);
-        fs::create_symlink(target, BY_ID / name);
-    }
-
     ScopedWorkDir workDir;  // the channel logs below it
     serial::SerialCommChannel channel;
 };
 
-TEST_F(DiscoveryTest, FindsTheDeviceAndExchangesWithIt) {
+// The last matching entry wins, with every digit of its node's number; an
+// entry of another maker, or on another kind of node, is no device.
+TEST_F(Discovery, ByIdListing) {
     EXPECT_EQ(channel.findUsbDevice(), std::optional<std::string>("/dev/ttyACM0"));
-    ASSERT_EQ(channel.connect_client(), 0);
-    zeph::Message request("ConsultarSAT", "3");
-    request.setBody("000007");
-    request.compress();
-    EXPECT_GT(channel.send_data(request), 0);
-    zeph::Message reply;
-    EXPECT_EQ(channel.receive_data("ConsultarSAT", reply, 6000), serial::STATUS_OK);
-    EXPECT_EQ(reply.body(), "000007|08000|SAT em Operação||");
-}
-
-TEST_F(DiscoveryTest, NoByIdDirectoryMeansNoDevice) {
+    link("usb-Varo_SAT_0002-if00-mfc+_with_musb", "../../ttyACM12");
+    link("usb-Zeta_Modem_0001-if00-port0", "../../ttyACM7");
+    EXPECT_EQ(channel.findUsbDevice(), std::optional<std::string>("/dev/ttyACM12"));
+    link("usb-Varo_SAT_0002-if00-mfc+_with_musb", "../../ttyUSB0");
+    EXPECT_EQ(channel.findUsbDevice(), std::nullopt);
     fs::remove_all(BY_ID);
     EXPECT_EQ(channel.findUsbDevice(), std::nullopt);
     EXPECT_EQ(channel.connect_client(), -1);
 }
 
-TEST_F(DiscoveryTest, TheLastMatchingEntryWins) {
-    link("usb-Varo_SAT_0002-if00-mfc+_with_musb", "../../ttyACM3");
-    link("usb-Zeta_Modem_0001-if00-port0", "../../ttyACM7");  // not a SAT device
-    EXPECT_EQ(channel.findUsbDevice(), std::optional<std::string>("/dev/ttyACM3"));
-}
-
-TEST_F(DiscoveryTest, KeepsEveryDigitOfTheNodeNumber) {
-    linkDeviceTo("../../ttyACM12");
-    EXPECT_EQ(channel.findUsbDevice(), std::optional<std::string>("/dev/ttyACM12"));
-}
-
-TEST_F(DiscoveryTest, AMatchingEntryWithoutATtyACMNodeMeansNoDevice) {
-    linkDeviceTo("../../ttyUSB0");
-    EXPECT_EQ(channel.findUsbDevice(), std::nullopt);
-    EXPECT_EQ(channel.connect_client(), -1);
-}
-
-TEST_F(DiscoveryTest, ANodeThatIsNoTerminalStaysOpenUntilDisconnect) {
+TEST_F(Discovery, ANodeThatIsNoTerminalStaysOpenUntilDisconnect) {
     std::ofstream("/dev/ttyACM5") << "not a terminal";
-    linkDeviceTo("../../ttyACM5");
+    link(DEVICE_LINK, "../../ttyACM5");
     EXPECT_EQ(channel.connect_client(), ENOTTY);
     EXPECT_EQ(openDescriptors("/dev/ttyACM5"), 1);
     channel.disconnect_client();
     EXPECT_EQ(openDescriptors("/dev/ttyACM5"), 0);
+}
+
+// The first device with our vendor id wins; one without a tty interface,
+// or of another vendor, is no device.
+TEST_F(Discovery, ByVendorId) {
+    ASSERT_TRUE(fs::exists(USB_DEVICES / "1-1" / "idVendor")) << "the harness needs --sysfs";
+    fs::create_directories(USB_DEVICES / "1-2" / "1-2:1.0" / "tty" / "ttyACM9");
+    std::ofstream(USB_DEVICES / "1-2" / "idVendor") << "0525\n";
+    EXPECT_EQ(channel.findUsbDeviceByVendorId(), std::optional<std::string>("/dev/ttyACM0"));
+    std::ofstream(USB_DEVICES / "1-1" / "idVendor") << "05250\n";
+    EXPECT_EQ(channel.findUsbDeviceByVendorId(), std::optional<std::string>("/dev/ttyACM9"));
+    fs::remove_all(USB_DEVICES / "1-2" / "1-2:1.0" / "tty");
+    EXPECT_EQ(channel.findUsbDeviceByVendorId(), std::nullopt);
 }
 
 }  // namespace

@@ -46,12 +46,6 @@ void PtyPair::closeMaster() {
     m_ends.master = -1;
 }
 
-void PtyPair::closeSlave() {
-    if (m_ends.slave >= 0)
-        ::close(m_ends.slave);
-    m_ends.slave = -1;
-}
-
 bool PtyPair::writeAll(const std::string& bytes, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::size_t done = 0;
@@ -66,31 +60,6 @@ bool PtyPair::writeAll(const std::string& bytes, std::chrono::milliseconds timeo
         }
     }
     return true;
-}
-
-bool PtyPair::readAtLeast(std::string& out, std::size_t count, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    char buffer[65536];
-    while (out.size() < count) {
-        ssize_t n = ::read(m_ends.master, buffer, sizeof buffer);
-        if (n > 0) {
-            out.append(buffer, static_cast<std::size_t>(n));
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
-        } else if (!waitFor(m_ends.master, POLLIN, deadline)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string PtyPair::drain() {
-    std::string out;
-    char buffer[65536];
-    ssize_t n;
-    while ((n = ::read(m_ends.master, buffer, sizeof buffer)) > 0)
-        out.append(buffer, static_cast<std::size_t>(n));
-    return out;
 }
 
 zeph::Message PtyPair::readMessage(std::chrono::milliseconds timeout) {

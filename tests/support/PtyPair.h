@@ -1,13 +1,11 @@
 // A pty pair for tests that play the device themselves, without the
 // harness: the test speaks on the master while the code under test opens
 // slavePath(). The slave is raw; the pair keeps its own slave descriptor
-// open until closeSlave(), so the line stays up while others open and
-// close it.
+// open, so the line stays up while others open and close it.
 #ifndef SATVARO_TESTS_SUPPORT_PTYPAIR_H
 #define SATVARO_TESTS_SUPPORT_PTYPAIR_H
 
 #include <chrono>
-#include <cstddef>
 #include <string>
 
 #include "codec/Message.h"
@@ -22,24 +20,14 @@ public:
 
     bool ok() const { return m_ends.master >= 0; }
     const std::string& error() const { return m_error; }
-    int master() const { return m_ends.master; }  // non-blocking
-    int slave() const { return m_ends.slave; }
     const std::string& slavePath() const { return m_ends.slavePath; }
 
     // Hangs the line up, as when the device is unplugged.
     void closeMaster();
-    void closeSlave();
 
     // Writes all of `bytes` to the master within `timeout`.
     bool writeAll(const std::string& bytes,
                   std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Appends to `out` until it holds at least `count` bytes; false when
-    // `timeout` passes first or the line fails.
-    bool readAtLeast(std::string& out, std::size_t count,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Everything that arrived at the master so far, without waiting.
-    std::string drain();
-
     // One whole message from the line. Fails the running test when none
     // arrives within `timeout`, when it is damaged or when bytes follow it
     // in the same read.

@@ -1,29 +1,44 @@
-// Another working directory for as long as the object lives; then the
-// previous one again. By default the directory is a ScratchDir of its own,
-// so whatever the code under test writes there goes with it.
+// Scratch directories for tests.
 #ifndef SATVARO_TESTS_SUPPORT_SCOPEDWORKDIR_H
 #define SATVARO_TESTS_SUPPORT_SCOPEDWORKDIR_H
 
 #include <filesystem>
-#include <optional>
 
-#include "ScratchDir.h"
-
-class ScopedWorkDir {
+// A fresh directory of its own below the system's temporary directory,
+// removed with everything in it when the object goes away. Throws
+// std::runtime_error when it cannot be made.
+class ScratchDir {
 public:
-    ScopedWorkDir();
-    // Works in `dir`, made first when missing; it is left in place.
-    explicit ScopedWorkDir(const std::filesystem::path& dir);
-    ~ScopedWorkDir();
-    ScopedWorkDir(const ScopedWorkDir&) = delete;
-    ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
 
 private:
-    std::optional<ScratchDir> m_scratch;
-    std::filesystem::path m_previous;
     std::filesystem::path m_path;
+};
+
+// A scratch directory as the working directory for as long as the object
+// lives; then the previous one again.
+class ScopedWorkDir {
+public:
+    ScopedWorkDir() : m_previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(m_scratch.path());
+    }
+    ~ScopedWorkDir() {
+        std::error_code ignored;
+        std::filesystem::current_path(m_previous, ignored);
+    }
+    ScopedWorkDir(const ScopedWorkDir&) = delete;
+    ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_scratch.path(); }
+
+private:
+    ScratchDir m_scratch;
+    std::filesystem::path m_previous;
 };
 
 #endif

@@ -6,27 +6,14 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
-#include <utility>
 
 #include "TestFiles.h"
 #include "sim/Files.h"
 
-namespace {
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+SimDevice::SimDevice() {
+    const char* dir = std::getenv("SATVARO_SIM_DIR");
+    m_dir = dir ? dir : "";
 }
-
-}  // namespace
-
-SimDevice::SimDevice() : m_dir(environment("SATVARO_SIM_DIR")) {
-    std::string pid = environment("SATVARO_SIM_PID");
-    if (!pid.empty())
-        m_pid = static_cast<pid_t>(std::atol(pid.c_str()));
-}
-
-SimDevice::SimDevice(std::string stateDir, pid_t pid) : m_dir(std::move(stateDir)), m_pid(pid) {}
 
 std::string SimDevice::slavePath() const {
     std::string path = readFile(m_dir + "/ready");
@@ -74,11 +61,6 @@ std::vector<SimRequest> SimDevice::requests() const {
 
 std::size_t SimDevice::requestCount() const {
     return entries().size();
-}
-
-SimRequest SimDevice::lastRequest() const {
-    std::vector<std::string> names = entries();
-    return names.empty() ? SimRequest() : record(names.back());
 }
 
 // Records are renamed into the journal when complete, so each arrival is

@@ -1,14 +1,13 @@
 // The simulated SAT device serving this test process: satvaro-harness
-// starts it and passes its state directory in SATVARO_SIM_DIR and its PID
-// in SATVARO_SIM_PID. Tests read what reached the device from its journal
-// and switch its faults on (see sim/README.md for the fault lines).
+// starts it and passes its state directory in SATVARO_SIM_DIR. Tests read
+// what reached the device from its journal and switch its faults on (see
+// sim/README.md for the fault lines).
 #ifndef SATVARO_TESTS_SUPPORT_SIMDEVICE_H
 #define SATVARO_TESTS_SUPPORT_SIMDEVICE_H
 
 #include <chrono>
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // One request as the device received it.
@@ -22,30 +21,21 @@ class SimDevice {
 public:
     // The device of the harness this process runs under.
     SimDevice();
-    // A device by its state directory (pid -1: unknown).
-    explicit SimDevice(std::string stateDir, pid_t pid = -1);
 
     // False outside the harness (no SATVARO_SIM_DIR).
     bool available() const { return !m_dir.empty(); }
-    const std::string& stateDir() const { return m_dir; }
-    pid_t pid() const { return m_pid; }
     // The pty slave the device serves now (it changes after an unplug).
     std::string slavePath() const;
 
     // Replaces the fault lines, e.g. "next delay 500\nConsultarSAT badcrc".
     // The device never sees a half-written file.
     bool setFaults(const std::string& lines) const;
-    bool clearFaults() const { return setFaults(std::string()); }
     // What is left of the fault lines ("next" lines go once used).
     std::string faults() const;
 
     // Every request so far, in arrival order.
     std::vector<SimRequest> requests() const;
     std::size_t requestCount() const;
-    // The latest request; all fields empty when there is none.
-    SimRequest lastRequest() const;
-    // The body that last reached the device ("" when none did).
-    std::string lastBody() const { return lastRequest().body; }
 
     // Waits until at least `count` requests arrived, at most `timeout`.
     bool waitForRequests(std::size_t count,
@@ -57,7 +47,6 @@ private:
     SimRequest record(const std::string& name) const;
 
     std::string m_dir;
-    pid_t m_pid = -1;
 };
 
 #endif

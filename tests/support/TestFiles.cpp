@@ -1,5 +1,13 @@
 #include "TestFiles.h"
 
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "ScopedWorkDir.h"
 #include "sim/Files.h"
 
 std::string readFile(const std::filesystem::path& path) {
@@ -13,4 +21,29 @@ bool writeFile(const std::filesystem::path& path, const std::string& content) {
     if (path.has_parent_path())
         std::filesystem::create_directories(path.parent_path(), error);
     return !error && satsim::writeFile(path.string(), content);
+}
+
+CommandOutput runCommand(const std::string& command) {
+    CommandOutput output;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        output.text.append(chunk, got);
+    output.status = ::pclose(pipe);
+    return output;
+}
+
+ScratchDir::ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "satvaro-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp " + pattern + ": " + std::strerror(errno));
+    m_path = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
 }

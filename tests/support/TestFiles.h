@@ -1,4 +1,4 @@
-// Whole-file reads and writes for tests.
+// Whole-file reads and writes, and shell commands, for tests.
 #ifndef SATVARO_TESTS_SUPPORT_TESTFILES_H
 #define SATVARO_TESTS_SUPPORT_TESTFILES_H
 
@@ -11,5 +11,13 @@ std::string readFile(const std::filesystem::path& path);
 // Writes `content` to `path` (created or truncated), making its parent
 // directories first; false on any failure.
 bool writeFile(const std::filesystem::path& path, const std::string& content);
+
+struct CommandOutput {
+    int status = -1;   // as pclose gives it; -1 when the command could not start
+    std::string text;  // its standard output
+};
+
+// Runs `command` with /bin/sh and waits for it.
+CommandOutput runCommand(const std::string& command);
 
 #endif
