@@ -92,7 +92,8 @@ long statusField(const char* name) {
 
 long openDescriptors() {
     long count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
     }
     return count;
@@ -188,8 +189,8 @@ BENCHMARK(Step_send_receive)->UseManualTime()->Iterations(30)->Unit(benchmark::k
 // One log line; a call writes six.
 void Step_log_line(benchmark::State& state) {
     for (auto _ : state) {
-        LogDebug::obtemReferencia()->saveLog(
-            "info", "txCode: ConsultarSAT txSessao:000001 txBufferSize:6");
+        LogDebug::obtemReferencia()->saveLog("info",
+                                             "txCode: ConsultarSAT txSessao:000001 txBufferSize:6");
     }
 }
 BENCHMARK(Step_log_line)->Unit(benchmark::kMicrosecond);

@@ -17,8 +17,7 @@ namespace {
 
 const char MESSAGE[] = "[SerialCommChannel::send_data] Bytes enviados: 4096";
 
-void BM_SaveLog(benchmark::State& state)
-{
+void BM_SaveLog(benchmark::State& state) {
     LogDebug* log = LogDebug::obtemReferencia();
     log->saveLog("info", MESSAGE);  // the file of the day exists from here on
     for (auto _ : state)
@@ -27,8 +26,7 @@ void BM_SaveLog(benchmark::State& state)
 }
 BENCHMARK(BM_SaveLog);
 
-void BM_PlainAppend(benchmark::State& state)
-{
+void BM_PlainAppend(benchmark::State& state) {
     const std::string line =
         "[" + LogDebug::obtemReferencia()->currentDateTime() + "] - [info, " + MESSAGE + "]";
     for (auto _ : state) {
@@ -45,8 +43,7 @@ BENCHMARK(BM_PlainAppend);
 // of the plain loop (the mean of repetitions when repeated).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
+    void ReportRuns(const std::vector<Run>& runs) override {
         // A repeated benchmark's mean comes after its repetitions and wins.
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration || run.aggregate_name == "mean")
@@ -55,8 +52,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 
-    void Finalize() override
-    {
+    void Finalize() override {
         ConsoleReporter::Finalize();
         const auto writer = m_secondsPerLine.find("BM_SaveLog");
         const auto plain = m_secondsPerLine.find("BM_PlainAppend");
@@ -71,8 +67,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     char scratch[] = "/tmp/satvaro-bench-log-XXXXXX";
     if (!mkdtemp(scratch) || chdir(scratch) != 0) {

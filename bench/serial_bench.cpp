@@ -158,7 +158,10 @@ void BM_SendDataAgainstRawWrite(benchmark::State& state) {
     state.counters["ratio"] = median(raw) / median(sendData);
 }
 
-BENCHMARK(BM_SendDataAgainstRawWrite)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_SendDataAgainstRawWrite)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
 
 }  // namespace
 

@@ -66,8 +66,8 @@ public:
     void lastParsingState(std::string& text, int& state) const;
     static std::string parserStateName(ParserState state);
 
-    int compress();    // plain -> zlib level 9
-    int uncompress();  // zlib -> plain, at most 20,971,519 bytes announced
+    int compress();             // plain -> zlib level 9
+    int uncompress();           // zlib -> plain, at most 20,971,519 bytes announced
     bool isCompressed() const;  // has "content-uncompressed-size"
 
 private:

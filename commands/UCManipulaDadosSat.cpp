@@ -91,8 +91,8 @@ const char HEADER_MENSAGEM[] =
     "\"DELTA_SWB\";";
 const char HEADER_VALOR[] = "\"DATA_HORA\";\"DELTA_DRS\";";
 // Time stamps taken along the request's path, the driver's first.
-const char* const DELTA_HEADERS[] = {"DELTA_DRS", "DELTA_DRS_CCO", "DELTA_CCO",
-                                     "DELTA_CSE_COM", "DELTA_CSE", "DELTA_SWB"};
+const char* const DELTA_HEADERS[] = {"DELTA_DRS",     "DELTA_DRS_CCO", "DELTA_CCO",
+                                     "DELTA_CSE_COM", "DELTA_CSE",     "DELTA_SWB"};
 
 // A header's text read as strtol does, cut to 32 bits.
 std::uint32_t deltaValue(const std::string& value) {
@@ -148,8 +148,7 @@ std::string dataHoraDesempenho(const std::tm& when) {
 
 ManipulaDadosSat::ManipulaDadosSat() : ManipulaDadosSat(exchangeWithDevice) {}
 
-ManipulaDadosSat::ManipulaDadosSat(Exchange exchange)
-    : m_codigoErro(0), m_exchange(exchange) {}
+ManipulaDadosSat::ManipulaDadosSat(Exchange exchange) : m_codigoErro(0), m_exchange(exchange) {}
 
 ManipulaDadosSat::~ManipulaDadosSat() = default;
 
@@ -203,8 +202,7 @@ char* ManipulaDadosSat::AtivarSAT(int numeroSessao, int subComando, const char* 
                    orEmpty(codigoAtivacao), orEmpty(cnpj), codigoUF);
 }
 
-char* ManipulaDadosSat::ComunicarCertificadoICPBRASIL(int numeroSessao,
-                                                      const char* codigoAtivacao,
+char* ManipulaDadosSat::ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
                                                       const char* certificado) {
     return execute(COMUNICAR_ICP_BRASIL, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
                    orEmpty(certificado));
@@ -236,8 +234,7 @@ char* ManipulaDadosSat::ConsultarStatusOperacional(int numeroSessao, const char*
     return execute(CONSULTA_STATUS_OP, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
 }
 
-char* ManipulaDadosSat::ConsultarUltimaSessaoFiscal(int numeroSessao,
-                                                    const char* codigoAtivacao) {
+char* ManipulaDadosSat::ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoAtivacao) {
     return execute(CONSULTA_ULTIMA_SESSAO_FISCAL, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
 }
 
@@ -258,8 +255,7 @@ char* ManipulaDadosSat::ConfigurarInterfaceDeRede(int numeroSessao, const char* 
                    orEmpty(dadosConfiguracao));
 }
 
-char* ManipulaDadosSat::ConfigurarInterfaceDeRedeMFE(int numeroSessao,
-                                                     const char* codigoAtivacao,
+char* ManipulaDadosSat::ConfigurarInterfaceDeRedeMFE(int numeroSessao, const char* codigoAtivacao,
                                                      const char* dadosConfiguracao) {
     return execute(CONFIG_REDE_MFE, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
                    orEmpty(dadosConfiguracao));

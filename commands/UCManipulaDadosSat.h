@@ -82,8 +82,8 @@ public:
     ManipulaDadosSat(const ManipulaDadosSat&) = delete;
     ManipulaDadosSat& operator=(const ManipulaDadosSat&) = delete;
 
-    char* AtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
-                    const char* cnpj, int codigoUF);
+    char* AtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao, const char* cnpj,
+                    int codigoUF);
     char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
                                         const char* certificado);
     char* EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao, const char* dadosVenda);
@@ -94,8 +94,7 @@ public:
     char* ConsultarStatusOperacional(int numeroSessao, const char* codigoAtivacao);
     char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoAtivacao);
     char* ConsultarStatusOperacionalMFE(int numeroSessao, const char* codigoAtivacao);
-    char* ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
-                                int sessaoConsultada);
+    char* ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao, int sessaoConsultada);
     char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
                                     const char* dadosConfiguracao);
     char* ConfigurarInterfaceDeRedeMFE(int numeroSessao, const char* codigoAtivacao,

@@ -53,8 +53,8 @@ public:
     const char* funcExtrairLogs(int numeroSessao, const char* codigoAtivacao);
     const char* funcBloquear(int numeroSessao, const char* codigoAtivacao);
     const char* funcDesbloquear(int numeroSessao, const char* codigoAtivacao);
-    const char* funcTrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao,
-                                           int opcao, const char* novoCodigo,
+    const char* funcTrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao, int opcao,
+                                           const char* novoCodigo,
                                            const char* confirmacaoNovoCodigo);
     const char* funcReiniciarMFE(int numeroSessao, const char* codigoAtivacao);
 

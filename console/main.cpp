@@ -172,8 +172,8 @@ void escolhaAtivar(EstadoConsole& estado) {
     pergunta("Entre com o a uf do estado:", uf);
     std::fputs("Ativar Sat\n", stderr);
     estado.retorno =
-        texto(driver()->funcAtivarSAT(proxSessao(), SUBCOMANDO_ATIVACAO,
-                                      codigoAtivacao.c_str(), cnpj.c_str(), FromString<int>(uf)));
+        texto(driver()->funcAtivarSAT(proxSessao(), SUBCOMANDO_ATIVACAO, codigoAtivacao.c_str(),
+                                      cnpj.c_str(), FromString<int>(uf)));
 }
 
 // Choices 1, 2 and 3 name the next one of the cycle, which runs when the
@@ -210,8 +210,8 @@ void escolhaVenda(EstadoConsole& estado) {
         return;
     }
     estado.venda.extraiDoDocumento(documento);
-    estado.retorno = texto(driver()->funcEnviarDadosVenda(proxSessao(), codigoAtivacao.c_str(),
-                                                          documento.c_str()));
+    estado.retorno = texto(
+        driver()->funcEnviarDadosVenda(proxSessao(), codigoAtivacao.c_str(), documento.c_str()));
     estado.venda.extraiChave(estado.retorno);
 }
 
@@ -232,8 +232,8 @@ void escolhaTesteFimAFim(EstadoConsole& estado) {
     estado.venda.adaptaTesteFimAFim(documento);
     const int sessao = proxSessao();
     std::fprintf(stderr, "Enviar Teste Fim a Fim %d\n %s\n", sessao, documento.c_str());
-    estado.retorno = texto(
-        driver()->funcTesteFimAFim(sessao, codigoAtivacao.c_str(), documento.c_str()));
+    estado.retorno =
+        texto(driver()->funcTesteFimAFim(sessao, codigoAtivacao.c_str(), documento.c_str()));
 }
 
 void escolhaSair(EstadoConsole&) {
@@ -246,9 +246,9 @@ struct Opcao {
 };
 
 constexpr Opcao OPCOES[] = {
-    {'0', escolhaAtivar},       {'1', escolhaConsultar},   {'2', escolhaStatusOperacional},
-    {'3', escolhaExtrairLogs},  {'4', escolhaBloquear},    {'5', escolhaDesbloquear},
-    {'6', escolhaVenda},        {'7', escolhaCancelamento}, {'8', escolhaTesteFimAFim},
+    {'0', escolhaAtivar},      {'1', escolhaConsultar},    {'2', escolhaStatusOperacional},
+    {'3', escolhaExtrairLogs}, {'4', escolhaBloquear},     {'5', escolhaDesbloquear},
+    {'6', escolhaVenda},       {'7', escolhaCancelamento}, {'8', escolhaTesteFimAFim},
     {'q', escolhaSair},
 };
 

@@ -60,12 +60,14 @@ std::string shippedLayout(const std::vector<std::string>& pieces, const std::str
 }
 
 std::vector<std::string> markupFreePieces(std::string text) {
-    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == '<' || c == '>'; }),
-               text.end());
+    text.erase(
+        std::remove_if(text.begin(), text.end(), [](char c) { return c == '<' || c == '>'; }),
+        text.end());
     std::vector<std::string> pieces(7);
     std::size_t start = 0;
     for (std::size_t i = 0; i < pieces.size() && start <= text.size(); ++i) {
-        const std::size_t end = i + 1 == pieces.size() ? text.size() : std::min(text.find('|', start), text.size());
+        const std::size_t end =
+            i + 1 == pieces.size() ? text.size() : std::min(text.find('|', start), text.size());
         pieces[i] = text.substr(start, end - start);
         start = end + 1;
     }

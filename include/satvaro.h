@@ -87,9 +87,8 @@ SATVARO_API void CloseSerial(void);
  * per line. Runs no exchange and leaves g_resp and CodigoErro unchanged. */
 SATVARO_API char* Base64ToAscii(void);
 
-SATVARO_API char* AtivarSAT(int numeroSessao, SATVARO_USHORT subComando,
-                            const char* codigoAtivacao, const char* cnpj,
-                            SATVARO_USHORT codigoUF);
+SATVARO_API char* AtivarSAT(int numeroSessao, SATVARO_USHORT subComando, const char* codigoAtivacao,
+                            const char* cnpj, SATVARO_USHORT codigoUF);
 SATVARO_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
                                                 const char* certificado);
 SATVARO_API char* EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,

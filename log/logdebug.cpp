@@ -27,8 +27,7 @@ constexpr std::size_t LOG_FILES_KEPT = 7;
 const char LOG_SUFFIX[] = ".log";
 const char ARCHIVE_SUFFIX[] = ".tar.gz";
 
-std::string formatLocalTime(std::time_t now, const char* format)
-{
+std::string formatLocalTime(std::time_t now, const char* format) {
     struct tm local {};
     char text[80] = "";
     if (localtime_r(&now, &local))
@@ -38,8 +37,7 @@ std::string formatLocalTime(std::time_t now, const char* format)
 
 // The existence test of the log: the file can be opened for update without
 // being created or truncated.
-bool canUpdate(const std::string& path)
-{
+bool canUpdate(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR);
     if (fd < 0)
         return false;
@@ -47,28 +45,24 @@ bool canUpdate(const std::string& path)
     return true;
 }
 
-bool endsWith(const std::string& text, const char* suffix)
-{
+bool endsWith(const std::string& text, const char* suffix) {
     const std::size_t length = std::strlen(suffix);
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
 // "logsDrs/logDrsYYYYMMDD.log" is archived as "logsDrs/logDrsYYYYMMDD.tar.gz".
-std::string archiveName(const std::string& logName)
-{
+std::string archiveName(const std::string& logName) {
     std::string stem = logName;
     if (endsWith(stem, LOG_SUFFIX))
         stem.resize(stem.size() - std::strlen(LOG_SUFFIX));
     return stem + ARCHIVE_SUFFIX;
 }
 
-bool exitedCleanly(int status)
-{
+bool exitedCleanly(int status) {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void printProgress(const char* what, const std::string& detail)
-{
+void printProgress(const char* what, const std::string& detail) {
     std::printf("[removeLastDays] %s %s\n", what, detail.c_str());
     std::fflush(stdout);
 }
@@ -76,8 +70,7 @@ void printProgress(const char* what, const std::string& detail)
 // A new file of the day, opened with its header line. Someone may have removed
 // the directory since the writer made it; it is made again rather than losing
 // every line until a restart.
-std::FILE* startLogFile(const std::string& dir, const std::string& path)
-{
+std::FILE* startLogFile(const std::string& dir, const std::string& path) {
     ::mkdir(dir.c_str(), LOG_DIR_MODE);
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file) {
@@ -92,38 +85,32 @@ std::FILE* startLogFile(const std::string& dir, const std::string& path)
 
 }  // namespace
 
-LogDebug::LogDebug() : m_dirLog("logsDrs")
-{
+LogDebug::LogDebug() : m_dirLog("logsDrs") {
     ::mkdir(m_dirLog.c_str(), LOG_DIR_MODE);
 }
 
-LogDebug* LogDebug::obtemReferencia()
-{
+LogDebug* LogDebug::obtemReferencia() {
     if (!m_log)
         m_log = new LogDebug;
     return m_log;
 }
 
-void LogDebug::setClock(std::time_t (*clock)(std::time_t*))
-{
+void LogDebug::setClock(std::time_t (*clock)(std::time_t*)) {
     m_clock = clock;
 }
 
-std::string LogDebug::currentDate()
-{
+std::string LogDebug::currentDate() {
     return formatLocalTime(m_clock(nullptr), "%Y%m%d");
 }
 
-std::string LogDebug::currentDateTime()
-{
+std::string LogDebug::currentDateTime() {
     return formatLocalTime(m_clock(nullptr), "%Y-%m-%d.%X");
 }
 
 // The date is compared at every line, so the first line after local midnight
 // is the one that archives yesterday's file. A process's first line hands an
 // empty path to compress, which ignores it.
-std::string LogDebug::getFileNameLog()
-{
+std::string LogDebug::getFileNameLog() {
     const std::string today = currentDate();
     if (today == m_dataLog)
         return m_arquivoLog;
@@ -135,8 +122,7 @@ std::string LogDebug::getFileNameLog()
 
 // Every line opens and closes the file, so nothing is lost in a buffer when the
 // host dies, and a file removed during the day is noticed at the next line.
-void LogDebug::saveLog(const std::string& level, const std::string& message)
-{
+void LogDebug::saveLog(const std::string& level, const std::string& message) {
     const std::string path = getFileNameLog();
     std::FILE* file;
     if (canUpdate(path)) {
@@ -149,8 +135,8 @@ void LogDebug::saveLog(const std::string& level, const std::string& message)
         return;
 
     char line[LOG_LINE_SIZE];
-    std::snprintf(line, sizeof line, "[%s] - [%s, %s]", currentDateTime().c_str(),
-                  level.c_str(), message.c_str());
+    std::snprintf(line, sizeof line, "[%s] - [%s, %s]", currentDateTime().c_str(), level.c_str(),
+                  message.c_str());
     std::fputs(line, file);
     std::fputc('\n', file);
     std::fflush(file);
@@ -160,8 +146,7 @@ void LogDebug::saveLog(const std::string& level, const std::string& message)
 // The log goes only once its archive is under its final name: a tar that is
 // missing or fails (disk full) must not cost the day's log. sync() follows every
 // change so that a power cut loses neither the log nor its archive.
-void LogDebug::compress(const std::string& fileName)
-{
+void LogDebug::compress(const std::string& fileName) {
     if (!canUpdate(fileName))
         return;
     const std::string archive = fileName + ARCHIVE_SUFFIX;
@@ -192,8 +177,7 @@ void LogDebug::compress(const std::string& fileName)
 // File names carry the date, so the smallest path is the oldest day (and a
 // day's ".log" sorts before its ".tar.gz"). The walk is logical: a symbolic
 // link to a regular file counts as one, and subdirectories are searched.
-int LogDebug::removeLastDays(char* dir)
-{
+int LogDebug::removeLastDays(char* dir) {
     char* const roots[] = {dir, nullptr};
     FTS* walk = fts_open(roots, FTS_COMFOLLOW | FTS_LOGICAL | FTS_NOCHDIR, nullptr);
     if (!walk) {

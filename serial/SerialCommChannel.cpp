@@ -420,8 +420,8 @@ int SerialCommChannel::send_data(zeph::Message& message) {
                 pending -= static_cast<unsigned long>(result);
             }
         }
-        logLine("info", "[SerialCommChannel::send_data] Bytes enviados: " + std::to_string(pending) +
-                            "Bytes Totais: " + std::to_string(total));
+        logLine("info", "[SerialCommChannel::send_data] Bytes enviados: " +
+                            std::to_string(pending) + "Bytes Totais: " + std::to_string(total));
         if (result < 0) {
             break;
         }
@@ -454,8 +454,8 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
         const int got = receive(buffer.get(), READ_BUFFER_SIZE);
         unsigned long consumed = 0;
         while (got > 0 && consumed < static_cast<unsigned long>(got) && !accepted) {
-            state = incoming.parse(buffer.get() + consumed, static_cast<unsigned long>(got) - consumed,
-                                   &consumed);
+            state = incoming.parse(buffer.get() + consumed,
+                                   static_cast<unsigned long>(got) - consumed, &consumed);
             switch (state) {
             case zeph::Message::PARSER_SYNTAX_ERROR:
                 logLine("error", "[SerialCommChannel::receive_data] PARSER_SYNTAX_ERROR");

@@ -16,11 +16,11 @@ namespace serial {
 
 // Result of receive_data, reported to the host through CodigoErro.
 enum ExchangeStatus {
-    STATUS_OK = 0,              // a reply with the expected code was accepted
-    STATUS_PARSE_ERROR = 1,     // parse error, or the device could not be connected
-    STATUS_READ_ERROR = 2,      // the port failed or was closed
-    STATUS_WRONG_REPLY = 4,     // reply for another command, or body too large
-    STATUS_TIMEOUT = 0x8000     // no acceptable reply within the time-out
+    STATUS_OK = 0,           // a reply with the expected code was accepted
+    STATUS_PARSE_ERROR = 1,  // parse error, or the device could not be connected
+    STATUS_READ_ERROR = 2,   // the port failed or was closed
+    STATUS_WRONG_REPLY = 4,  // reply for another command, or body too large
+    STATUS_TIMEOUT = 0x8000  // no acceptable reply within the time-out
 };
 
 class SerialCommChannel {

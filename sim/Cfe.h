@@ -10,12 +10,12 @@ namespace satsim {
 
 // The parts of an access key, each already of its width in digits.
 struct KeyParts {
-    std::string uf;       // cUF, 2
-    std::string yearMonth;// AAMM, 4
-    std::string cnpj;     // 14
-    std::string serial;   // device serial, 9
-    std::string number;   // nCF, 6
-    std::string code;     // cNF, 6
+    std::string uf;         // cUF, 2
+    std::string yearMonth;  // AAMM, 4
+    std::string cnpj;       // 14
+    std::string serial;     // device serial, 9
+    std::string number;     // nCF, 6
+    std::string code;       // cNF, 6
 };
 
 // Mod-11 check digit of a string of digits: weights 2..9 from the right,
@@ -35,8 +35,8 @@ bool isDigits(const std::string& text, size_t count);
 // What an issued CF-e carries.
 struct CfeFacts {
     std::string keyDigits;
-    std::string issued;   // YYYYMMDDhhmmss
-    std::string buyer;    // CPF or CNPJ, may be empty
+    std::string issued;  // YYYYMMDDhhmmss
+    std::string buyer;   // CPF or CNPJ, may be empty
     std::string total;
     bool cancellation = false;
     std::string cancelledKeyDigits;  // for a cancellation

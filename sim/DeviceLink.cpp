@@ -12,22 +12,17 @@
 namespace satsim {
 
 DeviceLink::DeviceLink(std::string linkPath, std::string slaveFile)
-    : m_linkPath(std::move(linkPath)), m_slaveFile(std::move(slaveFile))
-{
-}
+    : m_linkPath(std::move(linkPath)), m_slaveFile(std::move(slaveFile)) {}
 
-DeviceLink::~DeviceLink()
-{
+DeviceLink::~DeviceLink() {
     closePty(m_pty);
 }
 
-bool DeviceLink::plugIn(std::string& error)
-{
+bool DeviceLink::plugIn(std::string& error) {
     return openRawPty(m_pty, error) && publish(error);
 }
 
-bool DeviceLink::replug(std::string& error)
-{
+bool DeviceLink::replug(std::string& error) {
     // The new pair is opened before the old one is closed, so it cannot
     // reuse the old number: a program still holding the old node keeps a
     // dead line, as after pulling a real USB cable. Whoever sees the old
@@ -42,27 +37,24 @@ bool DeviceLink::replug(std::string& error)
     return published;
 }
 
-int DeviceLink::unreadBytes() const
-{
+int DeviceLink::unreadBytes() const {
     int count = 0;
     return ::ioctl(m_pty.slave, FIONREAD, &count) == 0 ? count : 0;
 }
 
-void DeviceLink::unplug()
-{
+void DeviceLink::unplug() {
     closePty(m_pty);
     if (!m_linkPath.empty())
         ::unlink(m_linkPath.c_str());
 }
 
 // The link first: once the slave file names the line, the link leads there.
-bool DeviceLink::publish(std::string& error)
-{
+bool DeviceLink::publish(std::string& error) {
     if (!m_linkPath.empty()) {
         std::string temporary = m_linkPath + ".new" + std::to_string(::getpid());
         ::unlink(temporary.c_str());
-        if (::symlink(m_pty.slavePath.c_str(), temporary.c_str()) != 0
-            || std::rename(temporary.c_str(), m_linkPath.c_str()) != 0) {
+        if (::symlink(m_pty.slavePath.c_str(), temporary.c_str()) != 0 ||
+            std::rename(temporary.c_str(), m_linkPath.c_str()) != 0) {
             error = "cannot link " + m_linkPath + ": " + std::strerror(errno);
             ::unlink(temporary.c_str());
             return false;

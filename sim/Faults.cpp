@@ -12,8 +12,7 @@ namespace satsim {
 
 namespace {
 
-bool toNumber(const std::string& text, long low, long high, long& value)
-{
+bool toNumber(const std::string& text, long low, long high, long& value) {
     if (text.empty())
         return false;
     char* end = nullptr;
@@ -25,8 +24,7 @@ bool toNumber(const std::string& text, long low, long high, long& value)
     return true;
 }
 
-bool toInt(const std::string& text, int& value)
-{
+bool toInt(const std::string& text, int& value) {
     long number = 0;
     if (!toNumber(text, 0, INT_MAX, number))
         return false;
@@ -35,8 +33,7 @@ bool toInt(const std::string& text, int& value)
 }
 
 // "\n" becomes a line feed and "\\" a backslash; other text is kept.
-std::string unescape(const std::string& text)
-{
+std::string unescape(const std::string& text) {
     std::string plain;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
@@ -49,16 +46,14 @@ std::string unescape(const std::string& text)
     return plain;
 }
 
-std::string trimRight(std::string text)
-{
+std::string trimRight(std::string text) {
     while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
         text.pop_back();
     return text;
 }
 
 // Splits "name rest of line" at the first blank.
-void splitFirst(const std::string& line, std::string& first, std::string& rest)
-{
+void splitFirst(const std::string& line, std::string& first, std::string& rest) {
     size_t blank = line.find_first_of(" \t");
     first = line.substr(0, blank);
     rest = blank == std::string::npos ? std::string() : line.substr(blank + 1);
@@ -66,8 +61,7 @@ void splitFirst(const std::string& line, std::string& first, std::string& rest)
 
 }  // namespace
 
-bool applyFault(const std::string& fault, Faults& faults, std::string& error)
-{
+bool applyFault(const std::string& fault, Faults& faults, std::string& error) {
     std::string name, rest;
     splitFirst(fault, name, rest);
     std::istringstream words(rest);
@@ -141,8 +135,7 @@ bool applyFault(const std::string& fault, Faults& faults, std::string& error)
 
 FaultFile::FaultFile(const std::string& stateDir) : m_path(stateDir + "/faults") {}
 
-Faults FaultFile::forRequest(const std::string& command)
-{
+Faults FaultFile::forRequest(const std::string& command) {
     Faults faults;
     std::string text;
     if (!readFile(m_path, text))

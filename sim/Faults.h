@@ -12,30 +12,30 @@
 namespace satsim {
 
 struct Faults {
-    int delayMs = 0;                  // delay MS
-    int pieces = 0;                   // pieces N MS
+    int delayMs = 0;  // delay MS
+    int pieces = 0;   // pieces N MS
     int piecesGapMs = 0;
-    int dribbleMs = -1;               // dribble MS
-    int noise = 0;                    // noise N
-    std::string staleCode;            // stale CODE
-    int wrongCodes = 0;               // wrongcode N
-    bool badCrc = false;              // badcrc
-    bool syntax = false;              // syntax
-    bool crNoLf = false;              // crnolf
-    long headerBytes = 0;             // headerbytes N
-    bool hasContentSize = false;      // contentsize TEXT
+    int dribbleMs = -1;           // dribble MS
+    int noise = 0;                // noise N
+    std::string staleCode;        // stale CODE
+    int wrongCodes = 0;           // wrongcode N
+    bool badCrc = false;          // badcrc
+    bool syntax = false;          // syntax
+    bool crNoLf = false;          // crnolf
+    long headerBytes = 0;         // headerbytes N
+    bool hasContentSize = false;  // contentsize TEXT
     std::string contentSize;
-    bool silence = false;             // silence
-    long unplugAfter = -1;            // unplug BYTES
-    bool plain = false;               // plain
-    bool hasBody = false;             // body TEXT
+    bool silence = false;   // silence
+    long unplugAfter = -1;  // unplug BYTES
+    bool plain = false;     // plain
+    bool hasBody = false;   // body TEXT
     std::string body;
-    long bodySize = 0;                // bodysize N
-    bool bomb = false;                // bomb
-    bool hasDelta = false;            // delta A B C D E F
+    long bodySize = 0;      // bodysize N
+    bool bomb = false;      // bomb
+    bool hasDelta = false;  // delta A B C D E F
     std::array<std::string, 6> delta;
-    int trailing = 0;                 // trailing N
-    bool apart = false;               // apart
+    int trailing = 0;    // trailing N
+    bool apart = false;  // apart
 };
 
 // Applies one fault line (without its scope) to `faults`; false, with

@@ -7,8 +7,7 @@
 
 namespace satsim {
 
-bool readFile(const std::string& path, std::string& content)
-{
+bool readFile(const std::string& path, std::string& content) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -29,8 +28,7 @@ bool readFile(const std::string& path, std::string& content)
     return true;
 }
 
-bool writeFile(const std::string& path, const std::string& content)
-{
+bool writeFile(const std::string& path, const std::string& content) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
@@ -48,8 +46,7 @@ bool writeFile(const std::string& path, const std::string& content)
     return ::close(fd) == 0;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& content)
-{
+bool writeFileAtomically(const std::string& path, const std::string& content) {
     std::string temporary = path + ".tmp" + std::to_string(::getpid());
     if (!writeFile(temporary, content)) {
         ::unlink(temporary.c_str());

@@ -11,8 +11,7 @@ namespace satsim {
 
 namespace {
 
-bool fail(PtyEnds& ends, std::string& error, const char* what)
-{
+bool fail(PtyEnds& ends, std::string& error, const char* what) {
     error = std::string(what) + ": " + std::strerror(errno);
     closePty(ends);
     return false;
@@ -20,8 +19,7 @@ bool fail(PtyEnds& ends, std::string& error, const char* what)
 
 }  // namespace
 
-bool openRawPty(PtyEnds& ends, std::string& error)
-{
+bool openRawPty(PtyEnds& ends, std::string& error) {
     ends.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (ends.master < 0)
         return fail(ends, error, "posix_openpt");
@@ -36,7 +34,7 @@ bool openRawPty(PtyEnds& ends, std::string& error)
         return fail(ends, error, "open slave");
     // Raw from the start: with the default echo the line would send every
     // reply straight back to the device before a program configures it.
-    termios settings {};
+    termios settings{};
     if (::tcgetattr(ends.slave, &settings) != 0)
         return fail(ends, error, "tcgetattr");
     ::cfmakeraw(&settings);
@@ -50,8 +48,7 @@ bool openRawPty(PtyEnds& ends, std::string& error)
     return true;
 }
 
-void closePty(PtyEnds& ends)
-{
+void closePty(PtyEnds& ends) {
     if (ends.slave >= 0)
         ::close(ends.slave);
     if (ends.master >= 0)

@@ -13,8 +13,8 @@ namespace {
 // The device's source id in its replies (requests come from source 3).
 const char* const DEVICE_SOURCE = "1";
 
-const char* const DELTA_HEADERS[6] = {"DELTA_DRS", "DELTA_DRS_CCO", "DELTA_CCO",
-                                      "DELTA_CSE_COM", "DELTA_CSE", "DELTA_SWB"};
+const char* const DELTA_HEADERS[6] = {"DELTA_DRS",     "DELTA_DRS_CCO", "DELTA_CCO",
+                                      "DELTA_CSE_COM", "DELTA_CSE",     "DELTA_SWB"};
 
 // Just above what a reader may accept to uncompress (20 MiB - 1).
 const unsigned long BOMB_SIZE = 21UL * 1024 * 1024;
@@ -22,8 +22,7 @@ const unsigned long BOMB_SIZE = 21UL * 1024 * 1024;
 const std::string HEADER_START = "smx\r\n";
 
 // Noise never holds an "s", so it cannot start a message by accident.
-std::string noise(int count)
-{
+std::string noise(int count) {
     static const char pattern[] = "#~%@!?*+=^";
     std::string bytes;
     for (int i = 0; i < count; ++i)
@@ -31,8 +30,7 @@ std::string noise(int count)
     return bytes;
 }
 
-std::string bombBody()
-{
+std::string bombBody() {
     static std::string compressed;
     if (compressed.empty()) {
         std::string zeros(BOMB_SIZE, '\0');
@@ -47,8 +45,7 @@ std::string bombBody()
 }
 
 // Replaces the value of header line `name` in a serialised header block.
-void setHeaderValue(std::string& head, const std::string& name, const std::string& value)
-{
+void setHeaderValue(std::string& head, const std::string& name, const std::string& value) {
     std::string key = "\r\n" + name + ":";
     size_t at = head.find(key);
     if (at == std::string::npos)
@@ -57,8 +54,7 @@ void setHeaderValue(std::string& head, const std::string& name, const std::strin
     head.replace(at, head.find("\r\n", at) - at, value);
 }
 
-std::string headerValue(const std::string& head, const std::string& name)
-{
+std::string headerValue(const std::string& head, const std::string& name) {
     std::string key = "\r\n" + name + ":";
     size_t at = head.find(key);
     if (at == std::string::npos)
@@ -67,27 +63,25 @@ std::string headerValue(const std::string& head, const std::string& name)
     return head.substr(at, head.find("\r\n", at) - at);
 }
 
-void removeHeaderLine(std::string& head, const std::string& name)
-{
+void removeHeaderLine(std::string& head, const std::string& name) {
     size_t at = head.find("\r\n" + name + ":");
     if (at != std::string::npos)
         head.erase(at + 2, head.find("\r\n", at + 2) - at);
 }
 
-void padHeaderBlock(std::string& head, long size)
-{
+void padHeaderBlock(std::string& head, long size) {
     const std::string name = "x-padding:";
     long room = size - static_cast<long>(head.size() + name.size() + 2);
     if (room < 1) {
-        std::fprintf(stderr, "satvaro-sim: headerbytes %ld: the header block already takes %zu bytes\n",
+        std::fprintf(stderr,
+                     "satvaro-sim: headerbytes %ld: the header block already takes %zu bytes\n",
                      size, head.size());
         return;
     }
     head.insert(HEADER_START.size(), name + std::string(static_cast<size_t>(room), 'p') + "\r\n");
 }
 
-void applyHeaderFaults(std::string& head, const Faults& faults)
-{
+void applyHeaderFaults(std::string& head, const Faults& faults) {
     if (faults.badCrc) {
         long word = std::strtol(headerValue(head, "edc-word").c_str(), nullptr, 10);
         setHeaderValue(head, "edc-word", std::to_string((word + 1) % 65536));
@@ -102,8 +96,7 @@ void applyHeaderFaults(std::string& head, const Faults& faults)
         padHeaderBlock(head, faults.headerBytes);
 }
 
-std::string simpleMessage(const std::string& code, const std::string& body, bool plain)
-{
+std::string simpleMessage(const std::string& code, const std::string& body, bool plain) {
     zeph::Message message(code, DEVICE_SOURCE);
     message.setBody(body);
     if (!plain)
@@ -114,22 +107,20 @@ std::string simpleMessage(const std::string& code, const std::string& body, bool
 // A code that is not the command's: alternately one character longer and
 // one shorter, so that neither a prefix match nor a match on the shorter
 // length passes for the right code.
-std::string wrongCode(const std::string& command, int index)
-{
+std::string wrongCode(const std::string& command, int index) {
     if (index % 2 == 0 || command.size() < 2)
         return command + "X";
     return command.substr(0, command.size() - 1);
 }
 
-std::string sessionOf(const std::string& body)
-{
+std::string sessionOf(const std::string& body) {
     return body.substr(0, body.find('|'));
 }
 
 }  // namespace
 
-std::string replyMessage(const std::string& command, const std::string& body, const Faults& faults)
-{
+std::string replyMessage(const std::string& command, const std::string& body,
+                         const Faults& faults) {
     zeph::Message message(command, DEVICE_SOURCE);
     std::string text = faults.hasBody ? faults.body : body;
     if (faults.bodySize > static_cast<long>(text.size()))
@@ -151,8 +142,7 @@ std::string replyMessage(const std::string& command, const std::string& body, co
 }
 
 bool planTransmission(const std::string& command, const std::string& body, const Faults& faults,
-                      Transmission& plan)
-{
+                      Transmission& plan) {
     if (faults.silence)
         return false;
     std::string session = sessionOf(body);
@@ -164,11 +154,14 @@ bool planTransmission(const std::string& command, const std::string& body, const
     };
     addPart(noise(faults.noise));
     if (!faults.staleCode.empty())
-        addPart(simpleMessage(faults.staleCode, session + "|00000|Resposta antiga de " + faults.staleCode + "||",
+        addPart(simpleMessage(faults.staleCode,
+                              session + "|00000|Resposta antiga de " + faults.staleCode + "||",
                               faults.plain));
     for (int i = 0; i < faults.wrongCodes; ++i)
-        addPart(simpleMessage(wrongCode(command, i), session + "|00000|Resposta de outro comando " +
-                              std::to_string(i + 1) + "||", faults.plain));
+        addPart(simpleMessage(
+            wrongCode(command, i),
+            session + "|00000|Resposta de outro comando " + std::to_string(i + 1) + "||",
+            faults.plain));
     addPart(replyMessage(command, body, faults));
     plan.bytes += noise(faults.trailing);
 

@@ -20,10 +20,10 @@ std::string replyMessage(const std::string& command, const std::string& body, co
 // One request's output: what to write and how.
 struct Transmission {
     std::string bytes;
-    int delayMs = 0;         // before the first byte
-    std::size_t chunk = 0;   // bytes per write; 0 = all at once
-    int gapMs = 0;           // between writes
-    long hangupAfter = -1;   // hang the line up after this many bytes
+    int delayMs = 0;        // before the first byte
+    std::size_t chunk = 0;  // bytes per write; 0 = all at once
+    int gapMs = 0;          // between writes
+    long hangupAfter = -1;  // hang the line up after this many bytes
     // Offsets at which everything before must have been read from the line
     // before the rest is written.
     std::vector<std::size_t> breaks;

@@ -4,8 +4,7 @@
 
 namespace satsim {
 
-std::vector<Request> RequestReader::feed(const char* data, std::size_t length)
-{
+std::vector<Request> RequestReader::feed(const char* data, std::size_t length) {
     std::vector<Request> complete;
     unsigned long consumed = 0;
     while (consumed < length) {
@@ -18,8 +17,10 @@ std::vector<Request> RequestReader::feed(const char* data, std::size_t length)
             std::string raw;
             int position = 0;
             m_parser.lastParsingState(raw, position);
-            std::fprintf(stderr, "satvaro-sim: dropped a damaged request (%zu header bytes, scanner at %d)\n",
-                         raw.size(), position);
+            std::fprintf(
+                stderr,
+                "satvaro-sim: dropped a damaged request (%zu header bytes, scanner at %d)\n",
+                raw.size(), position);
             break;
         }
         case zeph::Message::PARSER_IN_PROGRESS:
@@ -29,15 +30,13 @@ std::vector<Request> RequestReader::feed(const char* data, std::size_t length)
     return complete;
 }
 
-void RequestReader::reset()
-{
+void RequestReader::reset() {
     m_parser = zeph::Message();
 }
 
 // The parser keeps the raw header block of the message it just completed;
 // with the body as received that is the message exactly as it came in.
-Request RequestReader::take()
-{
+Request RequestReader::take() {
     Request request;
     int position = 0;
     m_parser.lastParsingState(request.wire, position);

@@ -11,10 +11,10 @@
 namespace satsim {
 
 struct Request {
-    std::string code;     // the message code: the command name
-    std::string body;     // the body, uncompressed when it came compressed
-    std::string wire;     // the message's bytes exactly as received
-    bool readable = true; // false when a compressed body did not uncompress
+    std::string code;      // the message code: the command name
+    std::string body;      // the body, uncompressed when it came compressed
+    std::string wire;      // the message's bytes exactly as received
+    bool readable = true;  // false when a compressed body did not uncompress
 };
 
 class RequestReader {

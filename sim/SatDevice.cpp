@@ -24,20 +24,33 @@ const size_t DEVICE_LOG_LIMIT = 64 * 1024;
 // TrocarCodigoDeAtivacao, 19 ConsultarUltimaSessaoFiscal) and a detail;
 // detail 0 is success.
 enum Family {
-    ATIVAR = 4, CERTIFICADO, VENDA, CANCELAMENTO, CONSULTA, FIM_A_FIM, STATUS, SESSAO, REDE,
-    ASSINATURA, SOFTWARE, LOGS, BLOQUEIO, DESBLOQUEIO, TROCA_CODIGO, SESSAO_FISCAL,
-    REINICIO, STATUS_AC
+    ATIVAR = 4,
+    CERTIFICADO,
+    VENDA,
+    CANCELAMENTO,
+    CONSULTA,
+    FIM_A_FIM,
+    STATUS,
+    SESSAO,
+    REDE,
+    ASSINATURA,
+    SOFTWARE,
+    LOGS,
+    BLOQUEIO,
+    DESBLOQUEIO,
+    TROCA_CODIGO,
+    SESSAO_FISCAL,
+    REINICIO,
+    STATUS_AC
 };
 
-std::string resultCode(int family, int detail)
-{
+std::string resultCode(int family, int detail) {
     char code[8];
     std::snprintf(code, sizeof code, "%02d%03d", family % 100, detail % 1000);
     return code;
 }
 
-std::string join(const std::vector<std::string>& fields)
-{
+std::string join(const std::vector<std::string>& fields) {
     std::string text;
     for (size_t i = 0; i < fields.size(); ++i)
         text += (i ? "|" : "") + fields[i];
@@ -47,33 +60,30 @@ std::string join(const std::vector<std::string>& fields)
 // "numeroSessao|EEEEE|mensagem|cod|mensagemSEFAZ"; sales and cancellations
 // carry their CCCC after EEEEE: 1999 (unidentified rejection) when the
 // document was refused, 0000 otherwise.
-std::string standardReply(const std::string& session, int family, int detail, const std::string& message)
-{
+std::string standardReply(const std::string& session, int family, int detail,
+                          const std::string& message) {
     if (family != VENDA && family != CANCELAMENTO)
         return join({session, resultCode(family, detail), message, "", ""});
     bool refused = (family == VENDA && detail == 10) || (family == CANCELAMENTO && detail == 7);
     return join({session, resultCode(family, detail), refused ? "1999" : "0000", message, "", ""});
 }
 
-std::string now(const char* format)
-{
+std::string now(const char* format) {
     std::time_t seconds = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     ::localtime_r(&seconds, &local);
     char text[32];
     std::strftime(text, sizeof text, format, &local);
     return text;
 }
 
-std::string timestamp()
-{
+std::string timestamp() {
     return now("%Y%m%d%H%M%S");
 }
 
 // Splits a request body into `count` fields; the last one keeps the rest,
 // bars included (sale documents may hold them). Missing fields are empty.
-std::vector<std::string> splitFields(const std::string& body, size_t count)
-{
+std::vector<std::string> splitFields(const std::string& body, size_t count) {
     std::vector<std::string> fields;
     size_t start = 0;
     while (fields.size() + 1 < count) {
@@ -89,30 +99,26 @@ std::vector<std::string> splitFields(const std::string& body, size_t count)
 }
 
 // Sessions are looked up by number, so "000042" and "42" are one session.
-std::string sessionKey(const std::string& session)
-{
+std::string sessionKey(const std::string& session) {
     char* end = nullptr;
     long number = std::strtol(session.c_str(), &end, 10);
     return end != session.c_str() && *end == '\0' ? std::to_string(number) : session;
 }
 
-std::string lastDigits(const std::string& key)
-{
+std::string lastDigits(const std::string& key) {
     return key.size() > 3 && key.compare(0, 3, "CFe") == 0 ? key.substr(3) : key;
 }
 
 }  // namespace
 
 SatDevice::SatDevice(const DeviceSettings& settings)
-    : m_code(settings.activationCode), m_activated(settings.activated)
-{
+    : m_code(settings.activationCode), m_activated(settings.activated) {
     log("Equipamento SAT ligado");
 }
 
 // Commands that take the activation code in their second field refuse a
 // wrong one before anything else, with their family's detail 1.
-const std::map<std::string, SatDevice::Command>& SatDevice::catalogue()
-{
+const std::map<std::string, SatDevice::Command>& SatDevice::catalogue() {
     static const std::map<std::string, Command> commands = {
         {"AtivarSAT", {&SatDevice::ativar, 5, 0}},
         {"ComunicarCertificadoICPBRASIL", {&SatDevice::comunicarCertificado, 3, CERTIFICADO}},
@@ -123,7 +129,8 @@ const std::map<std::string, SatDevice::Command>& SatDevice::catalogue()
         {"ConsultarStatusOperacional", {&SatDevice::consultarStatusOperacional, 2, STATUS}},
         {"ConsultarStatusOperacionalMFE", {&SatDevice::consultarStatusOperacional, 2, STATUS}},
         {"ConsultarNumeroSessao", {&SatDevice::consultarNumeroSessao, 3, SESSAO}},
-        {"ConsultarUltimaSessaoFiscal", {&SatDevice::consultarUltimaSessaoFiscal, 2, SESSAO_FISCAL}},
+        {"ConsultarUltimaSessaoFiscal",
+         {&SatDevice::consultarUltimaSessaoFiscal, 2, SESSAO_FISCAL}},
         {"ConfigurarInterfaceDeRede", {&SatDevice::configurarRede, 3, REDE}},
         {"ConfigurarInterfaceDeRedeMFE", {&SatDevice::configurarRede, 3, REDE}},
         {"AssociarAssinatura", {&SatDevice::associarAssinatura, 4, ASSINATURA}},
@@ -138,8 +145,7 @@ const std::map<std::string, SatDevice::Command>& SatDevice::catalogue()
     return commands;
 }
 
-std::string SatDevice::answer(const std::string& command, const std::string& body)
-{
+std::string SatDevice::answer(const std::string& command, const std::string& body) {
     auto entry = catalogue().find(command);
     if (entry == catalogue().end()) {
         log("Comando desconhecido " + command);
@@ -147,23 +153,22 @@ std::string SatDevice::answer(const std::string& command, const std::string& bod
     }
     const Command& known = entry->second;
     Fields fields = splitFields(body, known.fields);
-    std::string reply = known.codeFamily != 0 && fields[1] != m_code
-                            ? standardReply(fields[0], known.codeFamily, 1, "Código de ativação inválido")
-                            : (this->*known.handler)(fields);
+    std::string reply =
+        known.codeFamily != 0 && fields[1] != m_code
+            ? standardReply(fields[0], known.codeFamily, 1, "Código de ativação inválido")
+            : (this->*known.handler)(fields);
     remember(fields[0], reply);
     log(command + " sessao " + fields[0] + ": " + splitFields(reply, 3)[1]);
     return reply;
 }
 
-void SatDevice::remember(const std::string& session, const std::string& reply)
-{
+void SatDevice::remember(const std::string& session, const std::string& reply) {
     m_replies[sessionKey(session)] = reply;
 }
 
 // Like a device's own log, it keeps only its newest lines: an endless log
 // would outgrow what one reply can carry, and what a long run's host holds.
-void SatDevice::log(const std::string& text)
-{
+void SatDevice::log(const std::string& text) {
     m_log += timestamp() + "|SAT|info|" + text + "\n";
     if (m_log.size() > DEVICE_LOG_LIMIT)
         m_log.erase(0, m_log.find('\n', m_log.size() - DEVICE_LOG_LIMIT) + 1);
@@ -173,8 +178,7 @@ void SatDevice::log(const std::string& text)
 // authority; 2 and 3 make a CSR for an ICP-Brasil certificate, which
 // ComunicarCertificadoICPBRASIL then completes. The operator console sends 0
 // for the tax authority's certificate, and the device takes it like 1.
-std::string SatDevice::ativar(const Fields& f)
-{
+std::string SatDevice::ativar(const Fields& f) {
     const std::string& session = f[0];
     if (m_activated)
         return standardReply(session, ATIVAR, 3, "SAT já ativado");
@@ -191,13 +195,13 @@ std::string SatDevice::ativar(const Fields& f)
         return standardReply(session, ATIVAR, 0, "Ativado corretamente");
     }
     m_csrPending = true;
-    std::string csr = "-----BEGIN CERTIFICATE REQUEST-----\nSAT " + std::string(SERIAL) + " CNPJ " + m_cnpj
-                      + "\n-----END CERTIFICATE REQUEST-----\n";
-    return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" + Base64::encode(csr);
+    std::string csr = "-----BEGIN CERTIFICATE REQUEST-----\nSAT " + std::string(SERIAL) + " CNPJ " +
+                      m_cnpj + "\n-----END CERTIFICATE REQUEST-----\n";
+    return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" +
+           Base64::encode(csr);
 }
 
-std::string SatDevice::comunicarCertificado(const Fields& f)
-{
+std::string SatDevice::comunicarCertificado(const Fields& f) {
     if (f[2].empty())
         return standardReply(f[0], CERTIFICADO, 2, "Certificado inválido");
     if (m_csrPending) {
@@ -207,8 +211,8 @@ std::string SatDevice::comunicarCertificado(const Fields& f)
     return standardReply(f[0], CERTIFICADO, 0, "Certificado transmitido com sucesso");
 }
 
-std::string SatDevice::nextKeyDigits(const std::string& uf, const std::string& cnpj, unsigned number) const
-{
+std::string SatDevice::nextKeyDigits(const std::string& uf, const std::string& cnpj,
+                                     unsigned number) const {
     char numberText[8], codeText[8];
     std::snprintf(numberText, sizeof numberText, "%06u", number % 1000000);
     std::snprintf(codeText, sizeof codeText, "%06u", (number * 7919u + 104729u) % 1000000);
@@ -217,8 +221,7 @@ std::string SatDevice::nextKeyDigits(const std::string& uf, const std::string& c
 
 // Issues a CF-e for a sale document: cUF, emitter CNPJ, total and buyer
 // come from the document when it has them. Returns its XML.
-std::string SatDevice::issue(const std::string& data, bool testOnly, Sale& sale)
-{
+std::string SatDevice::issue(const std::string& data, bool testOnly, Sale& sale) {
     std::string uf = xmlText(data, "cUF");
     std::string cnpj = xmlText(data, "emit/CNPJ");
     sale.total = xmlText(data, "total/vCFe");
@@ -228,7 +231,8 @@ std::string SatDevice::issue(const std::string& data, bool testOnly, Sale& sale)
     if (sale.total.empty())
         sale.total = "0.00";
     unsigned number = testOnly ? m_documents + 1 : ++m_documents;
-    sale.keyDigits = nextKeyDigits(isDigits(uf, 2) ? uf : m_uf, isDigits(cnpj, 14) ? cnpj : m_cnpj, number);
+    sale.keyDigits =
+        nextKeyDigits(isDigits(uf, 2) ? uf : m_uf, isDigits(cnpj, 14) ? cnpj : m_cnpj, number);
     sale.issued = timestamp();
     CfeFacts facts;
     facts.keyDigits = sale.keyDigits;
@@ -238,8 +242,7 @@ std::string SatDevice::issue(const std::string& data, bool testOnly, Sale& sale)
     return cfeXml(facts);
 }
 
-std::string SatDevice::enviarDadosVenda(const Fields& f)
-{
+std::string SatDevice::enviarDadosVenda(const Fields& f) {
     const std::string& session = f[0];
     if (!m_activated)
         return standardReply(session, VENDA, 2, "SAT ainda não ativado");
@@ -252,15 +255,15 @@ std::string SatDevice::enviarDadosVenda(const Fields& f)
     Sale sale;
     std::string xml = issue(f[2], false, sale);
     m_sales.push_back(sale);
-    m_lastFiscalReply = join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas", "",
-                              "", Base64::encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
-                              qrSignature(sale.keyDigits)});
+    m_lastFiscalReply =
+        join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas", "", "",
+              Base64::encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
+              qrSignature(sale.keyDigits)});
     return m_lastFiscalReply;
 }
 
 // Only the last sale can be cancelled, once, and only by its key.
-std::string SatDevice::cancelarUltimaVenda(const Fields& f)
-{
+std::string SatDevice::cancelarUltimaVenda(const Fields& f) {
     const std::string& session = f[0];
     if (m_blocked)
         return standardReply(session, CANCELAMENTO, 3, "SAT bloqueado pelo contribuinte");
@@ -271,7 +274,8 @@ std::string SatDevice::cancelarUltimaVenda(const Fields& f)
     Sale& sale = m_sales.back();
     sale.cancelled = true;
     CfeFacts facts;
-    facts.keyDigits = nextKeyDigits(sale.keyDigits.substr(0, 2), sale.keyDigits.substr(6, 14), ++m_documents);
+    facts.keyDigits =
+        nextKeyDigits(sale.keyDigits.substr(0, 2), sale.keyDigits.substr(6, 14), ++m_documents);
     facts.issued = timestamp();
     facts.buyer = sale.buyer;
     facts.total = sale.total;
@@ -279,43 +283,63 @@ std::string SatDevice::cancelarUltimaVenda(const Fields& f)
     facts.cancelledKeyDigits = sale.keyDigits;
     m_lastFiscalReply = join({session, resultCode(CANCELAMENTO, 0), "0000",
                               "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
-                              Base64::encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits, sale.total,
-                              sale.buyer, qrSignature(facts.keyDigits)});
+                              Base64::encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits,
+                              sale.total, sale.buyer, qrSignature(facts.keyDigits)});
     return m_lastFiscalReply;
 }
 
-std::string SatDevice::consultarSat(const Fields& f)
-{
+std::string SatDevice::consultarSat(const Fields& f) {
     return standardReply(f[0], CONSULTA, 0, "SAT em Operação");
 }
 
-std::string SatDevice::testeFimAFim(const Fields& f)
-{
+std::string SatDevice::testeFimAFim(const Fields& f) {
     const std::string& session = f[0];
     if (!m_activated)
         return standardReply(session, FIM_A_FIM, 2, "SAT ainda não ativado");
     Sale test;
     std::string xml = issue(f[2], true, test);
-    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "", Base64::encode(xml), test.issued,
-                 test.keyDigits.substr(31, 6), "CFe" + test.keyDigits});
+    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "",
+                 Base64::encode(xml), test.issued, test.keyDigits.substr(31, 6),
+                 "CFe" + test.keyDigits});
 }
 
-std::string SatDevice::consultarStatusOperacional(const Fields& f)
-{
+std::string SatDevice::consultarStatusOperacional(const Fields& f) {
     std::string first = m_sales.empty() ? "" : m_sales.front().keyDigits;
     std::string last = m_sales.empty() ? "" : m_sales.back().keyDigits;
     std::string lastIssued = m_sales.empty() ? "" : m_sales.back().issued;
     std::string current = timestamp();
-    return join({f[0], resultCode(STATUS, 0), "Resposta com Sucesso", "", "",
-                 SERIAL, m_lanType, "192.168.000.100", "00:0a:56:00:00:01", "255.255.255.000",
-                 "192.168.000.001", "192.168.000.001", "000.000.000.000", "CONECTADO", "ALTO",
-                 "4 GB", std::to_string(m_sales.size() * 4) + " KB", current, "01.00.00", "00.08",
-                 last, first, last, lastIssued, current, "20240101", "20290101", m_blocked ? "2" : "0"});
+    return join({f[0],
+                 resultCode(STATUS, 0),
+                 "Resposta com Sucesso",
+                 "",
+                 "",
+                 SERIAL,
+                 m_lanType,
+                 "192.168.000.100",
+                 "00:0a:56:00:00:01",
+                 "255.255.255.000",
+                 "192.168.000.001",
+                 "192.168.000.001",
+                 "000.000.000.000",
+                 "CONECTADO",
+                 "ALTO",
+                 "4 GB",
+                 std::to_string(m_sales.size() * 4) + " KB",
+                 current,
+                 "01.00.00",
+                 "00.08",
+                 last,
+                 first,
+                 last,
+                 lastIssued,
+                 current,
+                 "20240101",
+                 "20290101",
+                 m_blocked ? "2" : "0"});
 }
 
 // The reply once given to a past session, as it was.
-std::string SatDevice::consultarNumeroSessao(const Fields& f)
-{
+std::string SatDevice::consultarNumeroSessao(const Fields& f) {
     if (!m_activated)
         return standardReply(f[0], SESSAO, 2, "SAT ainda não ativado");
     auto past = m_replies.find(sessionKey(f[2]));
@@ -324,8 +348,7 @@ std::string SatDevice::consultarNumeroSessao(const Fields& f)
     return past->second;
 }
 
-std::string SatDevice::consultarUltimaSessaoFiscal(const Fields& f)
-{
+std::string SatDevice::consultarUltimaSessaoFiscal(const Fields& f) {
     if (!m_activated)
         return standardReply(f[0], SESSAO_FISCAL, 2, "SAT ainda não ativado");
     if (m_lastFiscalReply.empty())
@@ -333,8 +356,7 @@ std::string SatDevice::consultarUltimaSessaoFiscal(const Fields& f)
     return m_lastFiscalReply;
 }
 
-std::string SatDevice::configurarRede(const Fields& f)
-{
+std::string SatDevice::configurarRede(const Fields& f) {
     if (f[2].empty())
         return standardReply(f[0], REDE, 2, "Dados fora do padrão a ser informado");
     std::string lanType = xmlText(f[2], "tipoLan");
@@ -343,8 +365,7 @@ std::string SatDevice::configurarRede(const Fields& f)
     return standardReply(f[0], REDE, 0, "Rede Configurada com Sucesso");
 }
 
-std::string SatDevice::associarAssinatura(const Fields& f)
-{
+std::string SatDevice::associarAssinatura(const Fields& f) {
     if (f[3].empty())
         return standardReply(f[0], ASSINATURA, 3, "Assinatura fora do padrão especificado");
     if (!isDigits(f[2], 28))
@@ -352,26 +373,22 @@ std::string SatDevice::associarAssinatura(const Fields& f)
     return standardReply(f[0], ASSINATURA, 0, "Assinatura do AC Registrada");
 }
 
-std::string SatDevice::atualizarSoftware(const Fields& f)
-{
+std::string SatDevice::atualizarSoftware(const Fields& f) {
     return standardReply(f[0], SOFTWARE, 0, "Software Atualizado com Sucesso");
 }
 
-std::string SatDevice::extrairLogs(const Fields& f)
-{
+std::string SatDevice::extrairLogs(const Fields& f) {
     return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + Base64::encode(m_log);
 }
 
-std::string SatDevice::bloquear(const Fields& f)
-{
+std::string SatDevice::bloquear(const Fields& f) {
     if (m_blocked)
         return standardReply(f[0], BLOQUEIO, 2, "Equipamento SAT já está bloqueado");
     m_blocked = true;
     return standardReply(f[0], BLOQUEIO, 0, "Equipamento SAT bloqueado com sucesso.");
 }
 
-std::string SatDevice::desbloquear(const Fields& f)
-{
+std::string SatDevice::desbloquear(const Fields& f) {
     if (!m_blocked)
         return standardReply(f[0], DESBLOQUEIO, 5, "SAT ja desbloqueado");
     m_blocked = false;
@@ -379,28 +396,27 @@ std::string SatDevice::desbloquear(const Fields& f)
 }
 
 // Option 1 proves the current code, option 2 the emergency code.
-std::string SatDevice::trocarCodigo(const Fields& f)
-{
+std::string SatDevice::trocarCodigo(const Fields& f) {
     const std::string& session = f[0];
     if (f[2] == "1" && f[1] != m_code)
         return standardReply(session, TROCA_CODIGO, 1, "Código de ativação inválido");
     if (f[2] == "2" && f[1] != EMERGENCY_CODE)
-        return standardReply(session, TROCA_CODIGO, 2, "Código de ativação de emergência Incorreto");
+        return standardReply(session, TROCA_CODIGO, 2,
+                             "Código de ativação de emergência Incorreto");
     if (f[2] != "1" && f[2] != "2")
         return standardReply(session, TROCA_CODIGO, 99, "Erro desconhecido");
     if (f[3].empty() || f[3] != f[4])
-        return standardReply(session, TROCA_CODIGO, 3, "Código de ativação novo e confirmação não conferem");
+        return standardReply(session, TROCA_CODIGO, 3,
+                             "Código de ativação novo e confirmação não conferem");
     m_code = f[3];
     return standardReply(session, TROCA_CODIGO, 0, "Código de ativação alterado com sucesso");
 }
 
-std::string SatDevice::reiniciar(const Fields& f)
-{
+std::string SatDevice::reiniciar(const Fields& f) {
     return standardReply(f[0], REINICIO, 0, "Equipamento reiniciado");
 }
 
-std::string SatDevice::enviarStatusAc(const Fields& f)
-{
+std::string SatDevice::enviarStatusAc(const Fields& f) {
     return standardReply(f[0], STATUS_AC, 0, "Status do AC recebido");
 }
 

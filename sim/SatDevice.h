@@ -67,7 +67,8 @@ private:
     std::string enviarStatusAc(const Fields& f);
 
     std::string issue(const std::string& data, bool testOnly, Sale& sale);
-    std::string nextKeyDigits(const std::string& uf, const std::string& cnpj, unsigned number) const;
+    std::string nextKeyDigits(const std::string& uf, const std::string& cnpj,
+                              unsigned number) const;
     void remember(const std::string& session, const std::string& reply);
     void log(const std::string& text);
 
@@ -78,7 +79,7 @@ private:
     std::string m_cnpj = "11222333000181";
     std::string m_uf = "35";
     std::string m_lanType = "DHCP";
-    unsigned m_documents = 0;         // CF-e numbers issued (sales and cancellations)
+    unsigned m_documents = 0;  // CF-e numbers issued (sales and cancellations)
     std::vector<Sale> m_sales;
     std::string m_lastFiscalReply;
     std::map<std::string, std::string> m_replies;  // by session number

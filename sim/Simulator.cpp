@@ -26,24 +26,20 @@ Simulator::Simulator(const SimulatorOptions& options)
       m_link(options.linkPath, options.stateDir + "/ready"),
       m_journal(options.stateDir),
       m_faults(options.stateDir),
-      m_device(options.device)
-{
-}
+      m_device(options.device) {}
 
-bool Simulator::start(std::string& error)
-{
+bool Simulator::start(std::string& error) {
     return m_journal.open(error) && m_link.plugIn(error);
 }
 
-int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask)
-{
+int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask) {
     while (!stop) {
         auto now = Clock::now();
         int dueMs = m_waitingForReader ? READ_CHECK_MS : m_transmitter.msUntilDue(now);
-        pollfd line {m_link.masterFd(), POLLIN, 0};
+        pollfd line{m_link.masterFd(), POLLIN, 0};
         if (dueMs == 0)
             line.events |= POLLOUT;
-        timespec timeout {dueMs / 1000, (dueMs % 1000) * 1000000L};
+        timespec timeout{dueMs / 1000, (dueMs % 1000) * 1000000L};
         int ready = ::ppoll(&line, 1, dueMs > 0 ? &timeout : nullptr, &waitMask);
         if (ready < 0) {
             if (errno == EINTR)
@@ -70,8 +66,7 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
     return 0;
 }
 
-void Simulator::readLine()
-{
+void Simulator::readLine() {
     char buffer[65536];
     ssize_t count = ::read(m_link.masterFd(), buffer, sizeof buffer);
     if (count <= 0)
@@ -82,11 +77,11 @@ void Simulator::readLine()
 
 // The request is recorded before anything is sent back, so that whoever
 // holds the reply also finds the request in the journal.
-void Simulator::handle(const Request& request)
-{
+void Simulator::handle(const Request& request) {
     m_journal.record(request);
     if (!request.readable) {
-        std::fprintf(stderr, "satvaro-sim: a %s request did not uncompress; no reply\n", request.code.c_str());
+        std::fprintf(stderr, "satvaro-sim: a %s request did not uncompress; no reply\n",
+                     request.code.c_str());
         return;
     }
     Faults faults = m_faults.forRequest(request.code);
@@ -96,8 +91,7 @@ void Simulator::handle(const Request& request)
         m_transmitter.enqueue(std::move(plan), Clock::now());
 }
 
-void Simulator::goOnWhenRead(Clock::time_point now)
-{
+void Simulator::goOnWhenRead(Clock::time_point now) {
     if (now < m_readEarliest || (m_link.unreadBytes() > 0 && now < m_readLatest))
         return;
     m_waitingForReader = false;
@@ -105,8 +99,7 @@ void Simulator::goOnWhenRead(Clock::time_point now)
         hangUp();
 }
 
-void Simulator::hangUp()
-{
+void Simulator::hangUp() {
     m_transmitter.clear();
     m_reader.reset();
     std::string error;

@@ -9,8 +9,7 @@
 
 namespace satsim {
 
-void Transmitter::enqueue(Transmission plan, Clock::time_point now)
-{
+void Transmitter::enqueue(Transmission plan, Clock::time_point now) {
     if (m_queue.empty())
         m_due = now + std::chrono::milliseconds(plan.delayMs);
     Pending pending;
@@ -18,13 +17,11 @@ void Transmitter::enqueue(Transmission plan, Clock::time_point now)
     m_queue.push_back(std::move(pending));
 }
 
-void Transmitter::clear()
-{
+void Transmitter::clear() {
     m_queue.clear();
 }
 
-int Transmitter::msUntilDue(Clock::time_point now) const
-{
+int Transmitter::msUntilDue(Clock::time_point now) const {
     if (m_queue.empty())
         return -1;
     if (m_due <= now)
@@ -34,8 +31,7 @@ int Transmitter::msUntilDue(Clock::time_point now) const
 }
 
 // The bytes this transmission may send at all: up to the hang-up point.
-std::size_t Transmitter::limit(const Pending& pending) const
-{
+std::size_t Transmitter::limit(const Pending& pending) const {
     std::size_t size = pending.plan.bytes.size();
     if (pending.plan.hangupAfter >= 0 && static_cast<std::size_t>(pending.plan.hangupAfter) < size)
         return static_cast<std::size_t>(pending.plan.hangupAfter);
@@ -43,22 +39,21 @@ std::size_t Transmitter::limit(const Pending& pending) const
 }
 
 // Where the current write must end at the latest: the next break, or the limit.
-std::size_t Transmitter::nextStop(const Pending& pending) const
-{
+std::size_t Transmitter::nextStop(const Pending& pending) const {
     const std::vector<std::size_t>& breaks = pending.plan.breaks;
     if (pending.breaksPassed < breaks.size())
         return std::min(breaks[pending.breaksPassed], limit(pending));
     return limit(pending);
 }
 
-Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now)
-{
+Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now) {
     while (!m_queue.empty() && m_due <= now) {
         Pending& head = m_queue.front();
         std::size_t end = limit(head);
         if (head.sent < end) {
             if (head.chunkLeft == 0)
-                head.chunkLeft = std::min(nextStop(head) - head.sent, head.plan.chunk == 0 ? end : head.plan.chunk);
+                head.chunkLeft = std::min(nextStop(head) - head.sent,
+                                          head.plan.chunk == 0 ? end : head.plan.chunk);
             ssize_t written = ::write(fd, head.plan.bytes.data() + head.sent, head.chunkLeft);
             if (written < 0 && (errno == EAGAIN || errno == EINTR))
                 return Continue;  // the reader is behind; poll tells when to go on
@@ -72,8 +67,8 @@ Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now)
                     return Continue;
                 if (head.sent < end) {
                     m_due = now + std::chrono::milliseconds(head.plan.gapMs);
-                    if (head.breaksPassed < head.plan.breaks.size()
-                        && head.sent == head.plan.breaks[head.breaksPassed]) {
+                    if (head.breaksPassed < head.plan.breaks.size() &&
+                        head.sent == head.plan.breaks[head.breaksPassed]) {
                         ++head.breaksPassed;
                         return AwaitReader;
                     }
@@ -88,8 +83,7 @@ Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now)
 }
 
 // Drops the finished head; true when the line must now be hung up.
-bool Transmitter::finishHead(Clock::time_point now)
-{
+bool Transmitter::finishHead(Clock::time_point now) {
     bool hangUp = m_queue.front().plan.hangupAfter >= 0;
     m_queue.pop_front();
     if (!m_queue.empty())

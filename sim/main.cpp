@@ -12,19 +12,18 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void requestStop(int)
-{
+void requestStop(int) {
     g_stop = 1;
 }
 
-int usage()
-{
-    std::fprintf(stderr, "usage: satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] [--activated]\n");
+int usage() {
+    std::fprintf(stderr,
+                 "usage: satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] "
+                 "[--activated]\n");
     return 2;
 }
 
-bool parseOptions(int argc, char** argv, satsim::SimulatorOptions& options)
-{
+bool parseOptions(int argc, char** argv, satsim::SimulatorOptions& options) {
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         bool hasValue = i + 1 < argc;
@@ -44,8 +43,7 @@ bool parseOptions(int argc, char** argv, satsim::SimulatorOptions& options)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     satsim::SimulatorOptions options;
     if (!parseOptions(argc, argv, options))
         return usage();

@@ -35,8 +35,8 @@ void logReply(const zeph::Message& reply, int status) {
                   "rxCode: %s rxSessao: %s rxEEEEE: %s rxCCCC: %s rxMessage: %s "
                   "rxBufferSize: %d status: %d",
                   reply.code().c_str(), replyField(fields, 0), replyField(fields, 1),
-                  replyField(fields, 2), replyField(fields, 3),
-                  static_cast<int>(reply.bodySize()), status);
+                  replyField(fields, 2), replyField(fields, 3), static_cast<int>(reply.bodySize()),
+                  status);
     LogDebug::obtemReferencia()->saveLog(LEVEL_INFO, line);
 }
 

@@ -18,9 +18,8 @@
 
 /* The result code of a SAT reply is its second field ("000001|08000|...").
  * Copies field `index` of `reply` into `out`. */
-static void field(const char *reply, int index, char *out, size_t size)
-{
-    const char *start = reply;
+static void field(const char* reply, int index, char* out, size_t size) {
+    const char* start = reply;
     for (int i = 0; i < index && start != NULL; i++) {
         start = strchr(start, '|');
         if (start != NULL)
@@ -37,9 +36,8 @@ static void field(const char *reply, int index, char *out, size_t size)
 
 /* Every command function returns the library's reply buffer, which the next
  * command call overwrites: keep a copy of a reply you still need. */
-static char *ask(const char *what, char *reply, const char *expected)
-{
-    char *copy = strdup(reply);
+static char* ask(const char* what, char* reply, const char* expected) {
+    char* copy = strdup(reply);
     char code[16];
     if (copy == NULL) {
         perror("strdup");
@@ -60,18 +58,17 @@ static char *ask(const char *what, char *reply, const char *expected)
     return copy;
 }
 
-int main(int argc, char **argv)
-{
-    const char *activationCode = argc > 1 ? argv[1] : "12345678";
+int main(int argc, char** argv) {
+    const char* activationCode = argc > 1 ? argv[1] : "12345678";
     /* The device remembers recent session numbers: take a fresh one per run. */
     int session = (int)(time(NULL) % 900000) + 1;
 
     printf("driver %s\n", getVersion());
 
-    char *state = ask("ConsultarSAT", ConsultarSAT(session++), "08000");
+    char* state = ask("ConsultarSAT", ConsultarSAT(session++), "08000");
     if (state == NULL)
         return 1;
-    char *status = ask("ConsultarStatusOperacional",
+    char* status = ask("ConsultarStatusOperacional",
                        ConsultarStatusOperacional(session++, activationCode), "10000");
     if (status == NULL) {
         free(state);

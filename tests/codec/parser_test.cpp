@@ -417,7 +417,8 @@ TEST(Parser, ContentSizeThatIsNoSizeIsASyntaxError) {
     Message previous("p", "1");
     previous.setBody("kept");
     const std::string first = previous.toString();
-    for (const std::string size : {"-1", "-2147483648", "4294967295", "2147483648", "4294967296", "abc"}) {
+    for (const std::string size :
+         {"-1", "-2147483648", "4294967295", "2147483648", "4294967296", "abc"}) {
         Message receiver;
         ASSERT_EQ(receiver.parse(first.data(), first.size(), nullptr),
                   Message::PARSER_MESSAGE_READY);

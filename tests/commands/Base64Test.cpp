@@ -7,10 +7,16 @@
 namespace {
 
 TEST(Base64, EncodesAndDecodesTheRfc4648Vectors) {
-    const std::pair<std::string, std::string> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"abc", "YWJj"},
-        {"a", "YQ=="},    {"ab", "YWI="}};
+    const std::pair<std::string, std::string> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"},
+                                                           {"abc", "YWJj"},
+                                                           {"a", "YQ=="},
+                                                           {"ab", "YWI="}};
     for (const auto& [plain, coded] : vectors) {
         EXPECT_EQ(Base64::encode(plain), coded) << plain;
         EXPECT_EQ(Base64::decode(coded), plain) << coded;
@@ -18,15 +24,15 @@ TEST(Base64, EncodesAndDecodesTheRfc4648Vectors) {
 }
 
 TEST(Base64, DecodingStopsWhereTheDataCannotGoOn) {
-    EXPECT_EQ(Base64::decode("YQ"), "a");                 // padding may be missing
+    EXPECT_EQ(Base64::decode("YQ"), "a");  // padding may be missing
     EXPECT_EQ(Base64::decode("YWI"), "ab");
-    EXPECT_EQ(Base64::decode("YWJjZ"), "abc");            // a lone leftover yields nothing
-    EXPECT_EQ(Base64::decode("YWJj\nZGVm"), "abc");       // first line only
-    EXPECT_EQ(Base64::decode("YQ==YWJj"), "a");           // nothing after padding
+    EXPECT_EQ(Base64::decode("YWJjZ"), "abc");       // a lone leftover yields nothing
+    EXPECT_EQ(Base64::decode("YWJj\nZGVm"), "abc");  // first line only
+    EXPECT_EQ(Base64::decode("YQ==YWJj"), "a");      // nothing after padding
     EXPECT_EQ(Base64::decode("YWJj ZGVm"), "abc");
-    EXPECT_EQ(Base64::decode("YWJj-ZGVm"), "abc");        // URL-safe letters end it
+    EXPECT_EQ(Base64::decode("YWJj-ZGVm"), "abc");  // URL-safe letters end it
     EXPECT_EQ(Base64::decode("YWJj_ZGVm"), "abc");
-    EXPECT_EQ(Base64::decode("YWJj\xC3ZGVm"), "abc");     // bytes of 128 and above too
+    EXPECT_EQ(Base64::decode("YWJj\xC3ZGVm"), "abc");  // bytes of 128 and above too
     EXPECT_EQ(Base64::decode("=YWJj"), "");
 }
 

@@ -97,12 +97,11 @@ TEST_F(CommandLayer, EveryCommandSendsItsBodyUnderItsNameWithItsTimeOut) {
          "ConfigurarInterfaceDeRedeMFE", 22000, "000007|cod|<config/>"},
         {[](auto& s) { return s.AssociarAssinatura(7, "cod", "1234", "SIG"); },
          "AssociarAssinatura", 900000, "000007|cod|1234|SIG"},
-        {[](auto& s) { return s.AtualizarSoftwareSAT(7, "cod"); }, "AtualizarSoftwareSAT",
-         1800000, "000007|cod"},
+        {[](auto& s) { return s.AtualizarSoftwareSAT(7, "cod"); }, "AtualizarSoftwareSAT", 1800000,
+         "000007|cod"},
         {[](auto& s) { return s.ExtrairLogs(7, "cod"); }, "ExtrairLogs", 22000, "000007|cod"},
         {[](auto& s) { return s.BloquearSAT(7, "cod"); }, "BloquearSAT", 302000, "000007|cod"},
-        {[](auto& s) { return s.DesbloquearSAT(7, "cod"); }, "DesbloquearSAT", 22000,
-         "000007|cod"},
+        {[](auto& s) { return s.DesbloquearSAT(7, "cod"); }, "DesbloquearSAT", 22000, "000007|cod"},
         {[](auto& s) { return s.TrocarCodigoDeAtivacao(7, "cod", 2, "novo", "novo"); },
          "TrocarCodigoDeAtivacao", 22000, "000007|cod|2|novo|novo"},
         {[](auto& s) { return s.ReiniciarMFE(7, "cod"); }, "ReiniciarMFE", 17000, "000007|cod"},
@@ -202,8 +201,8 @@ TEST_F(CommandLayer, ReplyBodyIsHandedBackWholeWithTheStatusWhateverItIs) {
     char* first = answered(longReply, 0, [](auto& s) { return s.ConsultarSAT(1); });
     EXPECT_EQ(std::string(first), longReply);
 
-    char* second = answered("000002|08000|SAT em operacao||", 0,
-                            [](auto& s) { return s.ConsultarSAT(2); });
+    char* second =
+        answered("000002|08000|SAT em operacao||", 0, [](auto& s) { return s.ConsultarSAT(2); });
     EXPECT_EQ(second, first);
     EXPECT_STREQ(second, "000002|08000|SAT em operacao||");
     EXPECT_EQ(std::memchr(g_resp + 40, 'L', sizeof g_resp - 40), nullptr);  // no remnant

@@ -35,9 +35,9 @@ TEST_F(ExportedInterface, ExportsOnlyTheStandardNamesAndStartsClean) {
     EXPECT_EQ(sat.CodigoErro(), 0);
     EXPECT_STREQ(sat.Base64ToAscii(), "");
     sat.CloseSerial();
-    for (const char* unexported : {"ReiniciarMFE", "ConsultarStatusOperacionalMFE",
-                                   "ConfigurarInterfaceDeRedeMFE", "ConsultarUltimaSessaoFiscal",
-                                   "EnviarStatusAC", "objManipulaDadosSat", "g_resp"}) {
+    for (const char* unexported :
+         {"ReiniciarMFE", "ConsultarStatusOperacionalMFE", "ConfigurarInterfaceDeRedeMFE",
+          "ConsultarUltimaSessaoFiscal", "EnviarStatusAC", "objManipulaDadosSat", "g_resp"}) {
         EXPECT_EQ(sat.lookUp<void*>(unexported), nullptr) << unexported;
     }
     EXPECT_EQ(device.requestCount(), 0u);
@@ -48,7 +48,7 @@ TEST_F(ExportedInterface, ActivationCommandsReachTheDeviceAsFormatted) {
     const auto trocar = sat.lookUp<TrocarCodigoWithInts>("TrocarCodigoDeAtivacao");
 
     char* const first = ativar(42, 65537, "A", "B", 65571);  // only the low 16 bits count
-    EXPECT_THAT(first, StartsWith("000042|04003|"));  // already activated
+    EXPECT_THAT(first, StartsWith("000042|04003|"));         // already activated
     EXPECT_EQ(sat.AtivarSAT(-5, 1, "A", "B", 5), first);
     sat.ComunicarCertificadoICPBRASIL(3, CODE, "CERT");
     sat.AssociarAssinatura(4, CODE, CNPJ, "SIG");
@@ -156,8 +156,8 @@ TEST_F(ExportedInterface, BodiesThatDoNotFitAreRefusedBeforeTheDeviceAndNullIsEm
 
     sat.AtivarSAT(3, 1, nullptr, nullptr, 35);
     sat.EnviarDadosVenda(4, nullptr, nullptr);
-    EXPECT_EQ(received(), (std::vector<std::string>{"AtivarSAT 000003|1|||35",
-                                                    "EnviarDadosVenda 000004||"}));
+    EXPECT_EQ(received(),
+              (std::vector<std::string>{"AtivarSAT 000003|1|||35", "EnviarDadosVenda 000004||"}));
     const std::string log = readDriverLog();
     EXPECT_THAT(log, HasSubstr("[error, [ManipulaDadosSat::EnviarDadosVenda] Requisicao excede"));
     EXPECT_THAT(log, HasSubstr("[error, [ManipulaDadosSat::AtivarSAT] Requisicao excede"));

@@ -21,8 +21,8 @@ int main(void) {
         TrocarCodigoDeAtivacao;
     char* (*session)(int, const char*, int) = ConsultarNumeroSessao;
     Session query = ConsultarSAT;
-    SessionCode plain[] = {ConsultarStatusOperacional, ExtrairLogs, BloquearSAT,
-                           DesbloquearSAT, AtualizarSoftwareSAT};
+    SessionCode plain[] = {ConsultarStatusOperacional, ExtrairLogs, BloquearSAT, DesbloquearSAT,
+                           AtualizarSoftwareSAT};
     SessionCodeText withText[] = {ComunicarCertificadoICPBRASIL, EnviarDadosVenda, TesteFimAFim,
                                   ConfigurarInterfaceDeRede};
     SessionCodeTwoTexts withTwoTexts[] = {CancelarUltimaVenda, AssociarAssinatura};

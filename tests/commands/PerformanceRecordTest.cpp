@@ -75,13 +75,19 @@ TEST(PerformanceRecord, TimeOfDayPutsTheDayBeforeTheMonth) {
 TEST(PerformanceRecord, MessageFormWritesCodeHeadersAndTheirDifferences) {
     ScopedWorkDir workDir;
     ManipulaDadosSat sat;
-    zeph::Message full = timedReply({{"DELTA_DRS", "100"}, {"DELTA_DRS_CCO", "80"},
-                                     {"DELTA_CCO", "70"}, {"DELTA_CSE_COM", "40"},
-                                     {"DELTA_CSE", "35"}, {"DELTA_SWB", "5"}});
+    zeph::Message full = timedReply({{"DELTA_DRS", "100"},
+                                     {"DELTA_DRS_CCO", "80"},
+                                     {"DELTA_CCO", "70"},
+                                     {"DELTA_CSE_COM", "40"},
+                                     {"DELTA_CSE", "35"},
+                                     {"DELTA_SWB", "5"}});
     zeph::Message none = timedReply({});
-    zeph::Message odd = timedReply({{"DELTA_DRS", "7"}, {"DELTA_DRS_CCO", "10"},
-                                    {"DELTA_CCO", " -2147483648"}, {"DELTA_CSE_COM", "1x"},
-                                    {"DELTA_CSE", "abc"}, {"DELTA_SWB", "+3"}});
+    zeph::Message odd = timedReply({{"DELTA_DRS", "7"},
+                                    {"DELTA_DRS_CCO", "10"},
+                                    {"DELTA_CCO", " -2147483648"},
+                                    {"DELTA_CSE_COM", "1x"},
+                                    {"DELTA_CSE", "abc"},
+                                    {"DELTA_SWB", "+3"}});
 
     const std::tm before = localNow();
     sat.gravaArquivoDesempenho(full);

@@ -82,8 +82,8 @@ TEST_F(ConsoleSession, ChoicesReachTheDeviceAndEveryReplyIsShownAndRecorded) {
     EXPECT_EQ(replies[1].rfind("000002|10000|", 0), 0u) << replies[1];
     EXPECT_NE(r.err.find(MENU_END + "Enviar Consultar Sat\nretorno: " + replies[0] + "\n\n\n"),
               std::string::npos);
-    EXPECT_NE(r.err.find(MENU_END + "Enviar Consutar Status Operacional\nretorno: " +
-                         replies[1] + "\n\n\n"),
+    EXPECT_NE(r.err.find(MENU_END + "Enviar Consutar Status Operacional\nretorno: " + replies[1] +
+                         "\n\n\n"),
               std::string::npos);
     EXPECT_EQ(r.out, "Saindo...\n" + NO_REPLY);
     EXPECT_EQ(readFile("retUltimoCmd.bin"),
@@ -108,7 +108,8 @@ TEST_F(ConsoleSession, SaleCancellationAndEndToEndTestCarryTheSalesData) {
     ConsoleProcess console({"-f", EXAMPLES + "/venda.xml"}, workdir(), LIBRARY_DIR);
     console.write("0\n" + cnpjEmit + "\n35SP\n6\n");
     ASSERT_TRUE(console.waitForErr(MENU_END, 3)) << console.err();  // the sale's turn is over
-    ASSERT_TRUE(m_sim.setFaults("EnviarDadosVenda body 000003|06010|1999|Rejeicao: dados invalidos|||"));
+    ASSERT_TRUE(
+        m_sim.setFaults("EnviarDadosVenda body 000003|06010|1999|Rejeicao: dados invalidos|||"));
     console.write("6\n7\n8\nq\n");
     ASSERT_EQ(console.finish(), 0) << console.err();
 
@@ -216,7 +217,8 @@ public:
 
 private:
     pid_t pidOf(const std::string& format) const {
-        return static_cast<pid_t>(std::atoi(run("display-message -p -t demo '" + format + "'").c_str()));
+        return static_cast<pid_t>(
+            std::atoi(run("display-message -p -t demo '" + format + "'").c_str()));
     }
 
     static bool gone(pid_t pid) {

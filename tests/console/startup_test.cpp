@@ -136,8 +136,8 @@ TEST_F(ConsoleStartup, WithoutTheLibraryEveryCallReportsItAndRetriesTheLoad) {
         "Por favor, verifique se o Driver SAT\nfoi instalado corretamente.";
     const std::string loaderError =
         "libsatvaro.so: cannot open shared object file: No such file or directory";
-    const std::string banner = "\n|----------------- Driver Sat Varo v" + message +
-                               "-------------------|\n\n";
+    const std::string banner =
+        "\n|----------------- Driver Sat Varo v" + message + "-------------------|\n\n";
     writeFile("codigoRuv.bin", "12345678");
     const ConsoleRun r = run({}, "1\nq\n", workdir());  // a directory without the library
     if (r.err.find(VERSION_BANNER) != std::string::npos) {
@@ -158,7 +158,8 @@ TEST_F(ConsoleStartup, ALibraryWithoutSomeFunctionsShowsWhatItHas) {
     EXPECT_EQ(r.status, 0);
     const std::string menuTurn =
         CONSOLE_BANNER + "\n|----------------- Driver Sat Varo v-------------------|\n\n" + MENU;
-    EXPECT_EQ(r.err, menuTurn + "Enviar Consultar Sat\nretorno: 000001|08000|SAT em operacao||\n\n\n" +
+    EXPECT_EQ(r.err, menuTurn +
+                         "Enviar Consultar Sat\nretorno: 000001|08000|SAT em operacao||\n\n\n" +
                          menuTurn + "Enviar Consutar Status Operacional\n" + menuTurn);
     EXPECT_EQ(r.out, NO_REPLY + "Saindo...\n" + NO_REPLY);
 }

@@ -37,9 +37,9 @@ def header_signatures(header):
 
 
 def main(example_path, header_path, exports_path):
-    spec = importlib.util.spec_from_file_location("satvaro_ctypes", example_path)
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
+    module_spec = importlib.util.spec_from_file_location("satvaro_ctypes", example_path)
+    example = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(example)
     with open(header_path) as header:
         declared = header_signatures(header.read())
     with open(exports_path) as exports:

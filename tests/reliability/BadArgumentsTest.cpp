@@ -59,43 +59,94 @@ const Field T = Field::TEXT;
 
 const std::vector<Command>& catalogue() {
     static const std::vector<Command> commands = {
-        {"AtivarSAT", 64, {N, T, T, N2},
+        {"AtivarSAT",
+         64,
+         {N, T, T, N2},
          [](auto& s, int id, auto& n, auto& t) { return s.AtivarSAT(id, n[0], t[0], t[1], n[1]); }},
-        {"ComunicarCertificadoICPBRASIL", 2096, {T, T},
-         [](auto& s, int id, auto&, auto& t) { return s.ComunicarCertificadoICPBRASIL(id, t[0], t[1]); }},
-        {"EnviarDadosVenda", sizeof g_bufferVenda, {T, T},
+        {"ComunicarCertificadoICPBRASIL",
+         2096,
+         {T, T},
+         [](auto& s, int id, auto&, auto& t) {
+             return s.ComunicarCertificadoICPBRASIL(id, t[0], t[1]);
+         }},
+        {"EnviarDadosVenda",
+         sizeof g_bufferVenda,
+         {T, T},
          [](auto& s, int id, auto&, auto& t) { return s.EnviarDadosVenda(id, t[0], t[1]); }},
-        {"CancelarUltimaVenda", sizeof g_bufferCancela, {T, T, T},
-         [](auto& s, int id, auto&, auto& t) { return s.CancelarUltimaVenda(id, t[0], t[1], t[2]); }},
+        {"CancelarUltimaVenda",
+         sizeof g_bufferCancela,
+         {T, T, T},
+         [](auto& s, int id, auto&, auto& t) {
+             return s.CancelarUltimaVenda(id, t[0], t[1], t[2]);
+         }},
         {"ConsultarSAT", 16, {}, [](auto& s, int id, auto&, auto&) { return s.ConsultarSAT(id); }},
-        {"TesteFimAFim", sizeof g_bufferFimAFim, {T, T},
+        {"TesteFimAFim",
+         sizeof g_bufferFimAFim,
+         {T, T},
          [](auto& s, int id, auto&, auto& t) { return s.TesteFimAFim(id, t[0], t[1]); }},
-        {"ConsultarStatusOperacional", 48, {T},
+        {"ConsultarStatusOperacional",
+         48,
+         {T},
          [](auto& s, int id, auto&, auto& t) { return s.ConsultarStatusOperacional(id, t[0]); }},
-        {"ConsultarUltimaSessaoFiscal", 48, {T},
+        {"ConsultarUltimaSessaoFiscal",
+         48,
+         {T},
          [](auto& s, int id, auto&, auto& t) { return s.ConsultarUltimaSessaoFiscal(id, t[0]); }},
-        {"ConsultarStatusOperacionalMFE", 48, {T},
+        {"ConsultarStatusOperacionalMFE",
+         48,
+         {T},
          [](auto& s, int id, auto&, auto& t) { return s.ConsultarStatusOperacionalMFE(id, t[0]); }},
-        {"ConsultarNumeroSessao", 48, {T, N6},
+        {"ConsultarNumeroSessao",
+         48,
+         {T, N6},
          [](auto& s, int id, auto& n, auto& t) { return s.ConsultarNumeroSessao(id, t[0], n[0]); }},
-        {"ConfigurarInterfaceDeRede", 1072, {T, T},
-         [](auto& s, int id, auto&, auto& t) { return s.ConfigurarInterfaceDeRede(id, t[0], t[1]); }},
-        {"ConfigurarInterfaceDeRedeMFE", 1072, {T, T},
-         [](auto& s, int id, auto&, auto& t) { return s.ConfigurarInterfaceDeRedeMFE(id, t[0], t[1]); }},
-        {"AssociarAssinatura", 2128, {T, T, T},
-         [](auto& s, int id, auto&, auto& t) { return s.AssociarAssinatura(id, t[0], t[1], t[2]); }},
-        {"AtualizarSoftwareSAT", 48, {T},
+        {"ConfigurarInterfaceDeRede",
+         1072,
+         {T, T},
+         [](auto& s, int id, auto&, auto& t) {
+             return s.ConfigurarInterfaceDeRede(id, t[0], t[1]);
+         }},
+        {"ConfigurarInterfaceDeRedeMFE",
+         1072,
+         {T, T},
+         [](auto& s, int id, auto&, auto& t) {
+             return s.ConfigurarInterfaceDeRedeMFE(id, t[0], t[1]);
+         }},
+        {"AssociarAssinatura",
+         2128,
+         {T, T, T},
+         [](auto& s, int id, auto&, auto& t) {
+             return s.AssociarAssinatura(id, t[0], t[1], t[2]);
+         }},
+        {"AtualizarSoftwareSAT",
+         48,
+         {T},
          [](auto& s, int id, auto&, auto& t) { return s.AtualizarSoftwareSAT(id, t[0]); }},
-        {"ExtrairLogs", 48, {T}, [](auto& s, int id, auto&, auto& t) { return s.ExtrairLogs(id, t[0]); }},
-        {"BloquearSAT", 48, {T}, [](auto& s, int id, auto&, auto& t) { return s.BloquearSAT(id, t[0]); }},
-        {"DesbloquearSAT", 48, {T},
+        {"ExtrairLogs",
+         48,
+         {T},
+         [](auto& s, int id, auto&, auto& t) { return s.ExtrairLogs(id, t[0]); }},
+        {"BloquearSAT",
+         48,
+         {T},
+         [](auto& s, int id, auto&, auto& t) { return s.BloquearSAT(id, t[0]); }},
+        {"DesbloquearSAT",
+         48,
+         {T},
          [](auto& s, int id, auto&, auto& t) { return s.DesbloquearSAT(id, t[0]); }},
-        {"TrocarCodigoDeAtivacao", 112, {T, N, T, T},
+        {"TrocarCodigoDeAtivacao",
+         112,
+         {T, N, T, T},
          [](auto& s, int id, auto& n, auto& t) {
              return s.TrocarCodigoDeAtivacao(id, t[0], n[0], t[1], t[2]);
          }},
-        {"ReiniciarMFE", 48, {T}, [](auto& s, int id, auto&, auto& t) { return s.ReiniciarMFE(id, t[0]); }},
-        {"EnviarStatusAC", 80, {T, T, T},
+        {"ReiniciarMFE",
+         48,
+         {T},
+         [](auto& s, int id, auto&, auto& t) { return s.ReiniciarMFE(id, t[0]); }},
+        {"EnviarStatusAC",
+         80,
+         {T, T, T},
          [](auto& s, int id, auto&, auto& t) { return s.EnviarStatusAC(id, t[0], t[1], t[2]); }},
     };
     return commands;
@@ -123,9 +174,15 @@ std::string expectedBody(const Command& command, const Arguments& args) {
     for (const Field field : command.fields) {
         body += '|';
         switch (field) {
-        case Field::NUMBER: body += number("%d", args.numbers[n++]); break;
-        case Field::NUMBER_2: body += number("%02d", args.numbers[n++]); break;
-        case Field::NUMBER_6: body += number("%06d", args.numbers[n++]); break;
+        case Field::NUMBER:
+            body += number("%d", args.numbers[n++]);
+            break;
+        case Field::NUMBER_2:
+            body += number("%02d", args.numbers[n++]);
+            break;
+        case Field::NUMBER_6:
+            body += number("%06d", args.numbers[n++]);
+            break;
         case Field::TEXT:
             body += args.texts[t] != nullptr ? args.texts[t] : "";
             ++t;
@@ -152,7 +209,8 @@ protected:
     void SetUp() override { g_exchanged.clear(); }
 
     // Runs one call and checks it against the body its fields make.
-    void expectSentOrRefused(const Command& command, const Arguments& args, const std::string& what) {
+    void expectSentOrRefused(const Command& command, const Arguments& args,
+                             const std::string& what) {
         SCOPED_TRACE(std::string(command.name) + ", " + what);
         const std::string body = expectedBody(command, args);
         g_exchanged.clear();
@@ -200,7 +258,8 @@ TEST_F(BadArguments, EveryTextArgumentOfEveryCommand) {
             for (const auto& text : texts) {
                 Arguments args = base;
                 args.texts[slot] = text.text;
-                expectSentOrRefused(command, args, std::string(text.what) + " in text " + std::to_string(slot));
+                expectSentOrRefused(command, args,
+                                    std::string(text.what) + " in text " + std::to_string(slot));
             }
         }
     }
@@ -218,7 +277,8 @@ TEST_F(BadArguments, ExtremeValueInEveryIntegerArgumentOfEveryCommand) {
             for (std::size_t slot = 0; slot < base.numbers.size(); ++slot) {
                 Arguments args = base;
                 args.numbers[slot] = value;
-                expectSentOrRefused(command, args, std::to_string(value) + " in number " + std::to_string(slot));
+                expectSentOrRefused(command, args,
+                                    std::to_string(value) + " in number " + std::to_string(slot));
             }
         }
         // All of them at their widest together.

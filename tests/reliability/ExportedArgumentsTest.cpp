@@ -100,13 +100,16 @@ TEST_F(ExportedArguments, BytesOutsideAsciiAndBarsPassThroughUnchanged) {
         "<CFe><xProd>CAFÉ “TORRADO” \xf0\x9f\x98\x80</xProd><xCampo>Pa\xe7oca \xc7\xe3o</xCampo>"
         "<obs>a|b||c\t\r\n\x01\x7f</obs></CFe>";
     sat.EnviarDadosVenda(1, CODE, sale.c_str());
-    sat.BloquearSAT(2, "c\xf3" "digo|\xc3\xa7");
+    sat.BloquearSAT(2,
+                    "c\xf3"
+                    "digo|\xc3\xa7");
     faults("next body 000003|08000|Opera\xe7\xe3o em \xc3\xa1rea \xf0\x9f\x98\x80||");
     EXPECT_EQ(std::string(sat.ConsultarSAT(3)),
               "000003|08000|Opera\xe7\xe3o em \xc3\xa1rea \xf0\x9f\x98\x80||");
     EXPECT_EQ(received(), (std::vector<std::string>{
                               "EnviarDadosVenda 000001|12345678|" + sale,
-                              "BloquearSAT 000002|c\xf3" "digo|\xc3\xa7",
+                              "BloquearSAT 000002|c\xf3"
+                              "digo|\xc3\xa7",
                               "ConsultarSAT 000003",
                           }));
 }

@@ -112,7 +112,9 @@ INSTANTIATE_TEST_SUITE_P(
                       DamagedHeader{"NegativeContentSize", "next contentsize -1"},
                       DamagedHeader{"ContentSizeBeyond32Bits", "next contentsize 4294967296"},
                       DamagedHeader{"ContentSizeWithoutDigits", "next contentsize abc"}),
-    [](const ::testing::TestParamInfo<DamagedHeader>& instance) { return std::string(instance.param.name); });
+    [](const ::testing::TestParamInfo<DamagedHeader>& instance) {
+        return std::string(instance.param.name);
+    });
 
 // The body announces 21 MiB: it is not uncompressed (the cap is 20 MiB), and
 // its compressed bytes are no reply text either.

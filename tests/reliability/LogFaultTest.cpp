@@ -200,7 +200,8 @@ TEST_F(LogFaultsAtMidnight, FullFileSystemKeepsYesterdaysLogAndLinesResume) {
     logAt("2024-03-11 00:00:01", "next day");
     EXPECT_FALSE(fs::exists("logsDrs/logDrs20240310.log"));
     EXPECT_TRUE(fs::exists("logsDrs/logDrs20240310.tar.gz"));
-    EXPECT_EQ(dayLog("20240311"), std::string(HEADER) + "[2024-03-11.00:00:01] - [info, next day]\n");
+    EXPECT_EQ(dayLog("20240311"),
+              std::string(HEADER) + "[2024-03-11.00:00:01] - [info, next day]\n");
     EXPECT_EQ(dayLog("20240309"), yesterday);
 }
 
@@ -224,7 +225,8 @@ TEST_F(LogFaultsAtMidnight, DirectoryRemovedBeforeMidnightIsMadeAgain) {
     fs::remove_all("logsDrs");
 
     logAt("2024-03-10 00:00:01", "new day");
-    EXPECT_EQ(dayLog("20240310"), std::string(HEADER) + "[2024-03-10.00:00:01] - [info, new day]\n");
+    EXPECT_EQ(dayLog("20240310"),
+              std::string(HEADER) + "[2024-03-10.00:00:01] - [info, new day]\n");
 }
 
 }  // namespace

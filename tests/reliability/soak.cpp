@@ -44,7 +44,8 @@ bool g_skipPauses = false;
 // driver included (the executable exports it), so that the pauses can be
 // skipped.
 extern "C" __attribute__((visibility("default"))) int usleep(useconds_t microseconds) {
-    static const auto realUsleep = reinterpret_cast<int (*)(useconds_t)>(dlsym(RTLD_NEXT, "usleep"));
+    static const auto realUsleep =
+        reinterpret_cast<int (*)(useconds_t)>(dlsym(RTLD_NEXT, "usleep"));
     return g_skipPauses ? 0 : realUsleep(microseconds);
 }
 
@@ -78,7 +79,8 @@ long residentKb() {
 
 long openDescriptors() {
     long count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
     }
     return count - 1;  // the directory being read
@@ -87,7 +89,8 @@ long openDescriptors() {
 class Host {
 public:
     Host(LoadedDriver& sat, SimDevice& device)
-        : m_sat(sat), m_device(device),
+        : m_sat(sat),
+          m_device(device),
           m_sale(readFile(SATVARO_SOURCE_DIR "/examples/venda.xml")),
           m_test(readFile(SATVARO_SOURCE_DIR "/examples/fimAfim.xml")),
           m_tooLarge(1600000, 'x') {}
@@ -102,12 +105,12 @@ public:
         const int session = static_cast<int>(n % 999999) + 1;
         const std::string reply = s.call(session);
         const int status = m_sat.CodigoErro();
-        const bool answered = status == 0
-                                  ? reply.rfind(sessionText(session + s.replyOfSession) + "|", 0) == 0
-                                  : reply.empty();
+        const bool answered =
+            status == 0 ? reply.rfind(sessionText(session + s.replyOfSession) + "|", 0) == 0
+                        : reply.empty();
         if (status != s.status || !answered) {
-            std::fprintf(stderr, "soak: call %ld (%s): status %d, expected %d; reply \"%.80s\"\n", n,
-                         s.name, status, s.status, reply.c_str());
+            std::fprintf(stderr, "soak: call %ld (%s): status %d, expected %d; reply \"%.80s\"\n",
+                         n, s.name, status, s.status, reply.c_str());
             return false;
         }
         return true;
@@ -151,12 +154,13 @@ private:
              }},
             {"CancelarUltimaVenda", "", 0,
              [this, &d](int s) {
-                 const std::string cancellation =
-                     "<CFeCanc><infCFe chCanc=\"" + m_key + "\"><ide><CNPJ/></ide><dest><CPF/></dest>"
-                     "</infCFe></CFeCanc>";
+                 const std::string cancellation = "<CFeCanc><infCFe chCanc=\"" + m_key +
+                                                  "\"><ide><CNPJ/></ide><dest><CPF/></dest>"
+                                                  "</infCFe></CFeCanc>";
                  return d.CancelarUltimaVenda(s, CODE, m_key.c_str(), cancellation.c_str());
              }},
-            {"TesteFimAFim", "", 0, [this, &d](int s) { return d.TesteFimAFim(s, CODE, m_test.c_str()); }},
+            {"TesteFimAFim", "", 0,
+             [this, &d](int s) { return d.TesteFimAFim(s, CODE, m_test.c_str()); }},
             {"ExtrairLogs", "", 0, [&d](int s) { return d.ExtrairLogs(s, CODE); }},
             {"BloquearSAT", "", 0, [&d](int s) { return d.BloquearSAT(s, CODE); }},
             {"DesbloquearSAT", "", 0, [&d](int s) { return d.DesbloquearSAT(s, CODE); }},
@@ -164,20 +168,24 @@ private:
              [&d](int s) { return d.ConsultarNumeroSessao(s, CODE, s - 1); }, -1},
             {"ConfigurarInterfaceDeRede", "", 0,
              [&d](int s) {
-                 return d.ConfigurarInterfaceDeRede(s, CODE, "<config><tipoLan>DHCP</tipoLan></config>");
+                 return d.ConfigurarInterfaceDeRede(s, CODE,
+                                                    "<config><tipoLan>DHCP</tipoLan></config>");
              }},
             {"AssociarAssinatura", "", 0,
              [&d](int s) {
                  return d.AssociarAssinatura(s, CODE, "2345678900019534567890000130", "SIGNATURE");
              }},
-            {"AtualizarSoftwareSAT", "", 0, [&d](int s) { return d.AtualizarSoftwareSAT(s, CODE); }},
+            {"AtualizarSoftwareSAT", "", 0,
+             [&d](int s) { return d.AtualizarSoftwareSAT(s, CODE); }},
             {"TrocarCodigoDeAtivacao", "", 0,
              [&d](int s) { return d.TrocarCodigoDeAtivacao(s, CODE, 1, CODE, CODE); }},
-            {"AtivarSAT", "", 0, [&d](int s) { return d.AtivarSAT(s, 1, CODE, "34567890000130", 35); }},
+            {"AtivarSAT", "", 0,
+             [&d](int s) { return d.AtivarSAT(s, 1, CODE, "34567890000130", 35); }},
             {"ComunicarCertificadoICPBRASIL", "", 0,
              [&d](int s) { return d.ComunicarCertificadoICPBRASIL(s, CODE, "CERTIFICADO"); }},
             {"bad checksum", "next badcrc", 1, [&d](int s) { return d.ConsultarSAT(s); }},
-            {"two stale replies first", "next wrongcode 2", 0, [&d](int s) { return d.ConsultarSAT(s); }},
+            {"two stale replies first", "next wrongcode 2", 0,
+             [&d](int s) { return d.ConsultarSAT(s); }},
             {"noise around the reply", "next noise 3000\nnext trailing 100", 0,
              [&d](int s) { return d.ConsultarSAT(s); }},
             {"dribbled reply", "next dribble 0", 0, [&d](int s) { return d.ConsultarSAT(s); }},
@@ -227,18 +235,22 @@ bool parse(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: satvaro_soak [--calls N] [--sample-every K] [--no-pauses] [--fds-only]\n");
+        std::fprintf(
+            stderr,
+            "usage: satvaro_soak [--calls N] [--sample-every K] [--no-pauses] [--fds-only]\n");
         return 2;
     }
     SimDevice device;
     if (!device.available()) {
-        std::fprintf(stderr, "satvaro_soak: run it under sim/satvaro-harness --sim-arg --activated\n");
+        std::fprintf(stderr,
+                     "satvaro_soak: run it under sim/satvaro-harness --sim-arg --activated\n");
         return 2;
     }
     // The driver logs below its working directory; Base64ToAscii prints the
     // fields of every reply it looks at.
     char scratch[] = "/tmp/satvaro-soak-XXXXXX";
-    if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0 || !std::freopen("/dev/null", "w", stdout)) {
+    if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0 ||
+        !std::freopen("/dev/null", "w", stdout)) {
         std::perror("satvaro_soak");
         return 2;
     }
@@ -251,8 +263,8 @@ int main(int argc, char** argv) {
         unexpected += host.step(n - 1) ? 0 : 1;
         if (n % options.sampleEvery == 0 || n == options.calls) {
             samples.push_back({n, residentKb(), openDescriptors()});
-            std::fprintf(stderr, "%8ld calls  RSS %7ld kB  descriptors %3ld\n", n, samples.back().rssKb,
-                         samples.back().fds);
+            std::fprintf(stderr, "%8ld calls  RSS %7ld kB  descriptors %3ld\n", n,
+                         samples.back().rssKb, samples.back().fds);
         }
     }
     std::filesystem::remove_all(scratch);
@@ -267,11 +279,12 @@ int main(int argc, char** argv) {
         fdsFlat = fdsFlat && s.fds == first.fds;
     }
     const bool rssFlat = options.fdsOnly || last.rssKb - first.rssKb <= RSS_TOLERANCE_KB;
-    std::fprintf(stderr,
-                 "soak: %ld calls%s, %ld with an unexpected status; RSS %ld kB after %ld calls, %ld kB "
-                 "after %ld (peak %ld)%s; descriptors %ld -> %ld: %s\n",
-                 options.calls, g_skipPauses ? " without pauses" : "", unexpected, first.rssKb,
-                 first.calls, last.rssKb, last.calls, peak, options.fdsOnly ? " (not judged)" : "",
-                 first.fds, last.fds, fdsFlat && rssFlat ? "flat" : "GROWING");
+    std::fprintf(
+        stderr,
+        "soak: %ld calls%s, %ld with an unexpected status; RSS %ld kB after %ld calls, %ld kB "
+        "after %ld (peak %ld)%s; descriptors %ld -> %ld: %s\n",
+        options.calls, g_skipPauses ? " without pauses" : "", unexpected, first.rssKb, first.calls,
+        last.rssKb, last.calls, peak, options.fdsOnly ? " (not judged)" : "", first.fds, last.fds,
+        fdsFlat && rssFlat ? "flat" : "GROWING");
     return unexpected == 0 && fdsFlat && rssFlat ? 0 : 1;
 }

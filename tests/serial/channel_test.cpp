@@ -129,7 +129,8 @@ TEST_F(ChannelTest, OpensTheLineRawAt38400) {
     EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(line.c_iflag, 0u);
     EXPECT_EQ(line.c_oflag, 0u);
-    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT | ISIG), 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT | ISIG),
+              0u);
     EXPECT_EQ(line.c_cc[VTIME], 1);
     EXPECT_EQ(line.c_cc[VMIN], 0);
 
@@ -144,9 +145,9 @@ TEST_F(ChannelTest, WritesLongRequestsIn8192ByteChunks) {
     EXPECT_EQ(channel.send_data(sent), 3616);
     peer.join();
     EXPECT_TRUE(received == sent);
-    const std::vector<std::string> expected = {
-        SENT_PREFIX + "11808Bytes Totais: 20000", SENT_PREFIX + "3616Bytes Totais: 20000",
-        SENT_PREFIX + "3616Bytes Totais: 20000", SENT_OK};
+    const std::vector<std::string> expected = {SENT_PREFIX + "11808Bytes Totais: 20000",
+                                               SENT_PREFIX + "3616Bytes Totais: 20000",
+                                               SENT_PREFIX + "3616Bytes Totais: 20000", SENT_OK};
     EXPECT_EQ(log.lines(), expected);
 }
 
@@ -198,7 +199,8 @@ TEST_F(ChannelTest, AssemblesAReplyArrivingInPieces) {
 }
 
 TEST_F(ChannelTest, SkipsAStaleReplyInTheSameRead) {
-    const int status = exchange(answers(replyWire("AtivarSAT", "stale") + replyWire(CODE, "fresh")));
+    const int status =
+        exchange(answers(replyWire("AtivarSAT", "stale") + replyWire(CODE, "fresh")));
     EXPECT_EQ(status, serial::STATUS_OK);
     EXPECT_EQ(reply.body(), "fresh");
     EXPECT_EQ(log.count("info", "Comando invalido"), 1);

@@ -6,25 +6,22 @@
 #include <termios.h>
 #include <unistd.h>
 
-DeviceClient::DeviceClient(const std::string& node)
-{
+DeviceClient::DeviceClient(const std::string& node) {
     m_fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_fd < 0)
         return;
-    termios settings {};
+    termios settings{};
     ::tcgetattr(m_fd, &settings);
     ::cfmakeraw(&settings);
     ::tcsetattr(m_fd, TCSANOW, &settings);
 }
 
-DeviceClient::~DeviceClient()
-{
+DeviceClient::~DeviceClient() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-bool DeviceClient::send(const std::string& code, const std::string& body)
-{
+bool DeviceClient::send(const std::string& code, const std::string& body) {
     zeph::Message request(code, "3");
     request.addHeader("drs-version", "01.00.01.001");
     request.setBody(body);
@@ -40,8 +37,7 @@ bool DeviceClient::send(const std::string& code, const std::string& body)
     return true;
 }
 
-DeviceClient::Reply DeviceClient::receive(std::chrono::milliseconds timeout)
-{
+DeviceClient::Reply DeviceClient::receive(std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + timeout;
     Reply reply;
@@ -59,8 +55,9 @@ DeviceClient::Reply DeviceClient::receive(std::chrono::milliseconds timeout)
                 return reply;
             }
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd line {m_fd, POLLIN, 0};
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd line{m_fd, POLLIN, 0};
         if (left <= 0 || ::poll(&line, 1, static_cast<int>(left)) <= 0)
             return reply;
         char buffer[65536];
@@ -73,8 +70,7 @@ DeviceClient::Reply DeviceClient::receive(std::chrono::milliseconds timeout)
     }
 }
 
-std::string DeviceClient::call(const std::string& code, const std::string& body)
-{
+std::string DeviceClient::call(const std::string& code, const std::string& body) {
     if (!send(code, body))
         return std::string();
     Reply reply = receive();
@@ -83,8 +79,7 @@ std::string DeviceClient::call(const std::string& code, const std::string& body)
     return plainBody(reply.message);
 }
 
-std::vector<std::string> replyFields(const std::string& reply)
-{
+std::vector<std::string> replyFields(const std::string& reply) {
     std::vector<std::string> fields(1);
     for (char c : reply) {
         if (c == '|')
@@ -95,8 +90,7 @@ std::vector<std::string> replyFields(const std::string& reply)
     return fields;
 }
 
-std::string plainBody(const zeph::Message& message)
-{
+std::string plainBody(const zeph::Message& message) {
     zeph::Message plain(message);
     if (plain.isCompressed())
         plain.uncompress();

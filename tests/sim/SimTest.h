@@ -15,16 +15,19 @@ class SimTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(client.isOpen()) << "run under satvaro-harness"; }
 
-    std::vector<std::string> call(const std::string& code, const std::string& body)
-    {
+    std::vector<std::string> call(const std::string& code, const std::string& body) {
         return replyFields(client.call(code, body));
     }
 
     // Result code (EEEEE) of a command.
-    std::string result(const std::string& code, const std::string& body) { return call(code, body).at(1); }
+    std::string result(const std::string& code, const std::string& body) {
+        return call(code, body).at(1);
+    }
 
     // Activates the device (session 000001, activation code 12345678).
-    void activate() { ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35")); }
+    void activate() {
+        ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35"));
+    }
 
     DeviceClient client;
 };

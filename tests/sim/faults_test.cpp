@@ -15,22 +15,21 @@ class SimFaults : public SimTest {
 protected:
     void faults(const std::string& lines) { ASSERT_TRUE(device.setFaults(lines)); }
 
-    DeviceClient::Reply ask(const std::string& code = "ConsultarSAT", const std::string& body = "000001")
-    {
+    DeviceClient::Reply ask(const std::string& code = "ConsultarSAT",
+                            const std::string& body = "000001") {
         EXPECT_TRUE(client.send(code, body));
         return client.receive();
     }
 
-    static long msSince(Clock::time_point start)
-    {
-        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    static long msSince(Clock::time_point start) {
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     }
 
     SimDevice device;
 };
 
-TEST_F(SimFaults, PacingHoldsTheReplyBackButKeepsItIntact)
-{
+TEST_F(SimFaults, PacingHoldsTheReplyBackButKeepsItIntact) {
     const struct {
         const char* fault;
         long atLeastMs;
@@ -46,8 +45,7 @@ TEST_F(SimFaults, PacingHoldsTheReplyBackButKeepsItIntact)
     }
 }
 
-TEST_F(SimFaults, NoiseComesBeforeTheMessageAndNeverStartsOne)
-{
+TEST_F(SimFaults, NoiseComesBeforeTheMessageAndNeverStartsOne) {
     faults("next noise 37");
     DeviceClient::Reply reply = ask();
     ASSERT_EQ(Message::PARSER_MESSAGE_READY, reply.state);
@@ -55,18 +53,17 @@ TEST_F(SimFaults, NoiseComesBeforeTheMessageAndNeverStartsOne)
     EXPECT_EQ(std::string::npos, reply.bytes.substr(0, 37).find('s'));
 }
 
-TEST_F(SimFaults, TrailingNoiseFollowsTheMessage)
-{
+TEST_F(SimFaults, TrailingNoiseFollowsTheMessage) {
     faults("next trailing 25");
     ASSERT_EQ(Message::PARSER_MESSAGE_READY, ask().state);
     std::string after;
-    for (auto deadline = Clock::now() + std::chrono::seconds(10); after.size() < 25 && Clock::now() < deadline;)
+    for (auto deadline = Clock::now() + std::chrono::seconds(10);
+         after.size() < 25 && Clock::now() < deadline;)
         after += client.receive(std::chrono::milliseconds(50)).bytes;
     EXPECT_EQ(25u, after.size());
 }
 
-TEST_F(SimFaults, StaleAndWrongCodeRepliesComeFirst)
-{
+TEST_F(SimFaults, StaleAndWrongCodeRepliesComeFirst) {
     faults("next stale ExtrairLogs\nnext wrongcode 2");
     ASSERT_TRUE(client.send("ConsultarSAT", "000001"));
     std::vector<std::string> codes;
@@ -75,11 +72,12 @@ TEST_F(SimFaults, StaleAndWrongCodeRepliesComeFirst)
         ASSERT_EQ(Message::PARSER_MESSAGE_READY, reply.state);
         codes.push_back(reply.message.code());
     }
-    EXPECT_EQ((std::vector<std::string>{"ExtrairLogs", "ConsultarSATX", "ConsultarSA", "ConsultarSAT"}), codes);
+    EXPECT_EQ(
+        (std::vector<std::string>{"ExtrairLogs", "ConsultarSATX", "ConsultarSA", "ConsultarSAT"}),
+        codes);
 }
 
-TEST_F(SimFaults, DamagedRepliesFailToParse)
-{
+TEST_F(SimFaults, DamagedRepliesFailToParse) {
     const struct {
         const char* fault;
         Message::ParserState state;
@@ -98,24 +96,21 @@ TEST_F(SimFaults, DamagedRepliesFailToParse)
     }
 }
 
-TEST_F(SimFaults, HeaderBlockIsPaddedToTheSizeAsked)
-{
+TEST_F(SimFaults, HeaderBlockIsPaddedToTheSizeAsked) {
     faults("next headerbytes 4097");
     DeviceClient::Reply reply = ask();
     ASSERT_EQ(Message::PARSER_MESSAGE_READY, reply.state);
     EXPECT_EQ(4097u, reply.bytes.find("\r\n\r\n\r\n") + 6);
 }
 
-TEST_F(SimFaults, ContentSizeIsAnnouncedAsTold)
-{
+TEST_F(SimFaults, ContentSizeIsAnnouncedAsTold) {
     faults("next contentsize 5");
     DeviceClient::Reply reply = ask();
     EXPECT_EQ("5", reply.message.header("content-size"));
     EXPECT_EQ(5u, reply.message.bodySize());
 }
 
-TEST_F(SimFaults, SilenceAnswersNothingYetRecordsTheRequest)
-{
+TEST_F(SimFaults, SilenceAnswersNothingYetRecordsTheRequest) {
     faults("next silence");
     ASSERT_TRUE(client.send("ConsultarSAT", "000001"));
     EXPECT_TRUE(client.receive(std::chrono::milliseconds(300)).bytes.empty());
@@ -123,8 +118,7 @@ TEST_F(SimFaults, SilenceAnswersNothingYetRecordsTheRequest)
     EXPECT_EQ(2u, device.requestCount());
 }
 
-TEST_F(SimFaults, UnplugHangsUpMidReplyAndTheDeviceComesBackOnANewPty)
-{
+TEST_F(SimFaults, UnplugHangsUpMidReplyAndTheDeviceComesBackOnANewPty) {
     std::string before = device.slavePath();
     faults("next unplug 20");
     DeviceClient::Reply reply = ask();
@@ -141,8 +135,7 @@ TEST_F(SimFaults, UnplugHangsUpMidReplyAndTheDeviceComesBackOnANewPty)
     EXPECT_EQ("000002|08000|SAT em Operação||", again.call("ConsultarSAT", "000002"));
 }
 
-TEST_F(SimFaults, ReplyBodyCanBePlainReplacedOrPadded)
-{
+TEST_F(SimFaults, ReplyBodyCanBePlainReplacedOrPadded) {
     faults("ConsultarSAT plain\nnext body 1|2\\n3\\\\");
     DeviceClient::Reply replaced = ask();
     EXPECT_EQ("octet-stream", replaced.message.header("content-type"));
@@ -158,8 +151,7 @@ TEST_F(SimFaults, ReplyBodyCanBePlainReplacedOrPadded)
     EXPECT_EQ(0u, padded.find("000003|15000|"));
 }
 
-TEST_F(SimFaults, BombAnnouncesMoreThanAReaderMayUncompress)
-{
+TEST_F(SimFaults, BombAnnouncesMoreThanAReaderMayUncompress) {
     faults("next bomb");
     DeviceClient::Reply reply = ask();
     ASSERT_EQ(Message::PARSER_MESSAGE_READY, reply.state);
@@ -167,8 +159,7 @@ TEST_F(SimFaults, BombAnnouncesMoreThanAReaderMayUncompress)
     EXPECT_EQ(-4, Message(reply.message).uncompress());
 }
 
-TEST_F(SimFaults, DeltaHeadersCarryTheTimings)
-{
+TEST_F(SimFaults, DeltaHeadersCarryTheTimings) {
     faults("next delta 10 20 30 40 50 60");
     DeviceClient::Reply reply = ask();
     ASSERT_EQ(Message::PARSER_MESSAGE_READY, reply.state);
@@ -180,8 +171,7 @@ TEST_F(SimFaults, DeltaHeadersCarryTheTimings)
     EXPECT_EQ("60", reply.message.header("DELTA_SWB"));
 }
 
-TEST_F(SimFaults, NextLinesAreUsedOnceAndOthersStay)
-{
+TEST_F(SimFaults, NextLinesAreUsedOnceAndOthersStay) {
     faults("* delta 1 1 1 1 1 1\nnext plain\nExtrairLogs silence");
     DeviceClient::Reply first = ask();
     EXPECT_EQ("octet-stream", first.message.header("content-type"));
@@ -192,8 +182,7 @@ TEST_F(SimFaults, NextLinesAreUsedOnceAndOthersStay)
     EXPECT_EQ("1", second.message.header("DELTA_SWB"));
 }
 
-TEST_F(SimFaults, JournalHoldsEachRequestAsItArrived)
-{
+TEST_F(SimFaults, JournalHoldsEachRequestAsItArrived) {
     std::string sale = "<CFe>" + std::string(300000, 'v') + "</CFe>";
     ASSERT_TRUE(client.send("EnviarDadosVenda", "000001|12345678|" + sale));
     ASSERT_TRUE(device.waitForRequests(1));

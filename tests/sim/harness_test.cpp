@@ -21,8 +21,7 @@ namespace {
 const std::string HARNESS = SATVARO_SOURCE_DIR "/sim/satvaro-harness";
 const std::string SIMULATOR = SATVARO_BINARY_DIR "/bin/satvaro-sim";
 
-std::set<std::string> listing(const std::string& dir)
-{
+std::set<std::string> listing(const std::string& dir) {
     std::set<std::string> names;
     if (DIR* d = ::opendir(dir.c_str())) {
         while (dirent* entry = ::readdir(d))
@@ -32,8 +31,7 @@ std::set<std::string> listing(const std::string& dir)
     return names;
 }
 
-bool exists(const std::string& path)
-{
+bool exists(const std::string& path) {
     struct stat info;
     return ::lstat(path.c_str(), &info) == 0;
 }
@@ -41,10 +39,10 @@ bool exists(const std::string& path)
 class Harness : public ::testing::Test {
 protected:
     // Runs the harness with `options` and a shell script; its exit status.
-    int run(const std::string& options, const std::string& script)
-    {
+    int run(const std::string& options, const std::string& script) {
         writeFile(scratch + "/script", script);
-        std::string command = HARNESS + " --sim " + SIMULATOR + " " + options + " -- sh " + scratch + "/script";
+        std::string command =
+            HARNESS + " --sim " + SIMULATOR + " " + options + " -- sh " + scratch + "/script";
         int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -55,15 +53,23 @@ protected:
     const std::string scratch = m_scratch.path().string();
 };
 
-TEST_F(Harness, CommandFindsTheDeviceAndNothingIsLeftBehind)
-{
+TEST_F(Harness, CommandFindsTheDeviceAndNothingIsLeftBehind) {
     std::set<std::string> realDev = listing("/dev");
-    int status = run("", "readlink /dev/ttyACM0 > " + scratch + "/node\n"
-                         "readlink /dev/serial/by-id/usb-Varo_SAT_0001-if00-mfc+_with_musb > " + scratch + "/by-id\n"
-                         "echo \"$SATVARO_SIM_DIR\" > " + scratch + "/dir\n"
-                         "echo \"$SATVARO_SIM_PID\" > " + scratch + "/pid\n"
-                         "ls /dev > " + scratch + "/dev\n"
-                         "exit 7\n");
+    int status = run("", "readlink /dev/ttyACM0 > " + scratch +
+                             "/node\n"
+                             "readlink /dev/serial/by-id/usb-Varo_SAT_0001-if00-mfc+_with_musb > " +
+                             scratch +
+                             "/by-id\n"
+                             "echo \"$SATVARO_SIM_DIR\" > " +
+                             scratch +
+                             "/dir\n"
+                             "echo \"$SATVARO_SIM_PID\" > " +
+                             scratch +
+                             "/pid\n"
+                             "ls /dev > " +
+                             scratch +
+                             "/dev\n"
+                             "exit 7\n");
     EXPECT_EQ(7, status) << "the command's status comes back";
     EXPECT_EQ(0u, output("node").find("/dev/pts/"));
     EXPECT_EQ("../../ttyACM0\n", output("by-id"));
@@ -81,8 +87,7 @@ TEST_F(Harness, CommandFindsTheDeviceAndNothingIsLeftBehind)
     EXPECT_EQ(realDev, listing("/dev")) << "the real /dev is untouched";
 }
 
-TEST_F(Harness, KeptStateHoldsTheDevicesFiles)
-{
+TEST_F(Harness, KeptStateHoldsTheDevicesFiles) {
     ASSERT_EQ(0, ::setenv("SATVARO_KEEP_STATE", "1", 1));
     int status = run("", "echo \"$SATVARO_SIM_DIR\" > " + scratch + "/dir\n");
     ::unsetenv("SATVARO_KEEP_STATE");
@@ -95,8 +100,7 @@ TEST_F(Harness, KeptStateHoldsTheDevicesFiles)
     std::filesystem::remove_all(dir);
 }
 
-TEST_F(Harness, SimulatorThatDiesAtStartFailsTheRunBeforeTheCommand)
-{
+TEST_F(Harness, SimulatorThatDiesAtStartFailsTheRunBeforeTheCommand) {
     std::string command = HARNESS + " --sim /bin/false -- touch " + scratch + "/ran 2>/dev/null";
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
@@ -104,13 +108,15 @@ TEST_F(Harness, SimulatorThatDiesAtStartFailsTheRunBeforeTheCommand)
     EXPECT_FALSE(exists(scratch + "/ran"));
 }
 
-TEST_F(Harness, FakeSysfsAndWorkingDirectory)
-{
+TEST_F(Harness, FakeSysfsAndWorkingDirectory) {
     std::string workdir = scratch + "/work/here";
-    int status = run("--sysfs --workdir " + workdir,
-                     "pwd > " + scratch + "/pwd\n"
-                     "cat /sys/bus/usb/devices/*/idVendor > " + scratch + "/vendors\n"
-                     "ls /sys/bus/usb/devices/1-1/*/tty > " + scratch + "/tty\n");
+    int status = run("--sysfs --workdir " + workdir, "pwd > " + scratch +
+                                                         "/pwd\n"
+                                                         "cat /sys/bus/usb/devices/*/idVendor > " +
+                                                         scratch +
+                                                         "/vendors\n"
+                                                         "ls /sys/bus/usb/devices/1-1/*/tty > " +
+                                                         scratch + "/tty\n");
     EXPECT_EQ(0, status);
     EXPECT_EQ(workdir + "\n", output("pwd"));
     EXPECT_EQ("0525\n1d6b\n", output("vendors"));

@@ -26,10 +26,11 @@ const Expected CATALOGUE[] = {
     {"ConsultarStatusOperacionalMFE", "000007|12345678", "10000", 28, "000007"},
     {"ConsultarNumeroSessao", "000008|12345678|000002", "08000", 5, "000002"},
     {"ConsultarUltimaSessaoFiscal", "000009|12345678", "06000", 12, "000004"},
-    {"ConfigurarInterfaceDeRede", "000010|12345678|<config><tipoLan>IPFIX</tipoLan></config>", "12000", 5,
-     "000010"},
+    {"ConfigurarInterfaceDeRede", "000010|12345678|<config><tipoLan>IPFIX</tipoLan></config>",
+     "12000", 5, "000010"},
     {"ConfigurarInterfaceDeRedeMFE", "000011|12345678|<config/>", "12000", 5, "000011"},
-    {"AssociarAssinatura", "000012|12345678|1671611400017208723218000186|c2lnbmF0dXJl", "13000", 5, "000012"},
+    {"AssociarAssinatura", "000012|12345678|1671611400017208723218000186|c2lnbmF0dXJl", "13000", 5,
+     "000012"},
     {"AtualizarSoftwareSAT", "000013|12345678", "14000", 5, "000013"},
     {"ExtrairLogs", "000014|12345678", "15000", 6, "000014"},
     {"BloquearSAT", "000015|12345678", "16000", 5, "000015"},
@@ -41,10 +42,10 @@ const Expected CATALOGUE[] = {
 
 using SimReplies = SimTest;
 
-TEST_F(SimReplies, EveryCommandAnswersWithItsSuccessCodeInItsLayout)
-{
+TEST_F(SimReplies, EveryCommandAnswersWithItsSuccessCodeInItsLayout) {
     std::vector<std::string> activation = call("AtivarSAT", "000001|1|12345678|11222333000181|35");
-    EXPECT_EQ((std::vector<std::string>{"000001", "04000", "Ativado corretamente", "", ""}), activation);
+    EXPECT_EQ((std::vector<std::string>{"000001", "04000", "Ativado corretamente", "", ""}),
+              activation);
 
     for (const Expected& expected : CATALOGUE) {
         SCOPED_TRACE(expected.command);
@@ -54,15 +55,16 @@ TEST_F(SimReplies, EveryCommandAnswersWithItsSuccessCodeInItsLayout)
         EXPECT_EQ(expected.result, fields[1]);
     }
 
-    std::string saleKey = replyFields(client.call("ConsultarNumeroSessao", "000020|87654321|000004")).at(8);
-    std::vector<std::string> cancel = call("CancelarUltimaVenda", "000021|87654321|" + saleKey + "|<CFeCanc/>");
+    std::string saleKey =
+        replyFields(client.call("ConsultarNumeroSessao", "000020|87654321|000004")).at(8);
+    std::vector<std::string> cancel =
+        call("CancelarUltimaVenda", "000021|87654321|" + saleKey + "|<CFeCanc/>");
     ASSERT_EQ(12u, cancel.size());
     EXPECT_EQ("07000", cancel[1]);
     EXPECT_TRUE(isAccessKey(cancel[8]));
 }
 
-TEST_F(SimReplies, ReplyIsACompressedMessageUnderTheCommandsCode)
-{
+TEST_F(SimReplies, ReplyIsACompressedMessageUnderTheCommandsCode) {
     ASSERT_TRUE(client.send("ConsultarSAT", "000007"));
     DeviceClient::Reply reply = client.receive();
     ASSERT_EQ(zeph::Message::PARSER_MESSAGE_READY, reply.state);
@@ -70,7 +72,8 @@ TEST_F(SimReplies, ReplyIsACompressedMessageUnderTheCommandsCode)
     EXPECT_EQ("1", reply.message.sourceId());
     EXPECT_EQ("z-compressed", reply.message.header("content-type"));
     EXPECT_EQ("000007|08000|SAT em Operação||", plainBody(reply.message));
-    EXPECT_EQ(reply.bytes.size(), reply.message.toString().size()) << "nothing before or after the message";
+    EXPECT_EQ(reply.bytes.size(), reply.message.toString().size())
+        << "nothing before or after the message";
 
     SimDevice device;
     ASSERT_EQ(1u, device.requestCount());
@@ -78,13 +81,13 @@ TEST_F(SimReplies, ReplyIsACompressedMessageUnderTheCommandsCode)
     EXPECT_EQ("000007", device.lastBody());
 }
 
-TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
-{
+TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData) {
     activate();
-    const std::string sale = "<CFe><infCFe><ide><cUF>41</cUF><CNPJ>16716114000172</CNPJ></ide>"
-                             "<emit><CNPJ>08723218000186</CNPJ></emit><dest><CPF>12345678909</CPF></dest>"
-                             "<det nItem=\"1\"><prod><vProd>25.90</vProd></prod></det>"
-                             "<total><vCFe>25.90</vCFe></total></infCFe></CFe>";
+    const std::string sale =
+        "<CFe><infCFe><ide><cUF>41</cUF><CNPJ>16716114000172</CNPJ></ide>"
+        "<emit><CNPJ>08723218000186</CNPJ></emit><dest><CPF>12345678909</CPF></dest>"
+        "<det nItem=\"1\"><prod><vProd>25.90</vProd></prod></det>"
+        "<total><vCFe>25.90</vCFe></total></infCFe></CFe>";
     std::vector<std::string> fields = call("EnviarDadosVenda", "000002|12345678|" + sale);
     ASSERT_EQ(12u, fields.size());
     EXPECT_EQ("0000", fields[2]);
@@ -107,16 +110,17 @@ TEST_F(SimReplies, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData)
     std::vector<std::string> second = call("EnviarDadosVenda", "000003|12345678|<CFe/>");
     ASSERT_EQ(12u, second.size());
     EXPECT_EQ("000002", second[8].substr(34, 6)) << "sales are numbered in turn";
-    EXPECT_EQ("11222333000181", second[8].substr(9, 14)) << "without an emitter CNPJ, the activation's";
+    EXPECT_EQ("11222333000181", second[8].substr(9, 14))
+        << "without an emitter CNPJ, the activation's";
     EXPECT_EQ("35", second[8].substr(3, 2));
     EXPECT_EQ("0.00", second[9]);
     EXPECT_EQ("", second[10]);
 }
 
-TEST_F(SimReplies, StatusReportShowsTheDeviceState)
-{
+TEST_F(SimReplies, StatusReportShowsTheDeviceState) {
     activate();
-    ASSERT_EQ("12000", result("ConfigurarInterfaceDeRede", "000002|12345678|<tipoLan>IPFIX</tipoLan>"));
+    ASSERT_EQ("12000",
+              result("ConfigurarInterfaceDeRede", "000002|12345678|<tipoLan>IPFIX</tipoLan>"));
     std::string sale = call("EnviarDadosVenda", "000003|12345678|<CFe/>").at(8);
     ASSERT_EQ("16000", result("BloquearSAT", "000004|12345678"));
 
@@ -129,8 +133,7 @@ TEST_F(SimReplies, StatusReportShowsTheDeviceState)
     EXPECT_EQ("2", status[27]) << "blocked by the taxpayer";
 }
 
-TEST_F(SimReplies, ExtrairLogsHandsTheDeviceLogInBase64)
-{
+TEST_F(SimReplies, ExtrairLogsHandsTheDeviceLogInBase64) {
     ASSERT_EQ("08000", result("ConsultarSAT", "000001"));
     std::vector<std::string> logs = call("ExtrairLogs", "000002|12345678");
     ASSERT_EQ(6u, logs.size());
@@ -138,8 +141,7 @@ TEST_F(SimReplies, ExtrairLogsHandsTheDeviceLogInBase64)
     EXPECT_NE(std::string::npos, log.find("|SAT|info|ConsultarSAT sessao 000001: 08000\n")) << log;
 }
 
-TEST_F(SimReplies, UnknownCommandIsAnsweredUnderItsOwnCode)
-{
+TEST_F(SimReplies, UnknownCommandIsAnsweredUnderItsOwnCode) {
     EXPECT_EQ((std::vector<std::string>{"000001", "99999", "Comando desconhecido", "", ""}),
               call("FormatarSAT", "000001|12345678"));
 }

@@ -7,8 +7,7 @@
 
 using namespace satsim;
 
-TEST(AccessKey, CheckDigitIsModulo11WithWeightsTwoToNine)
-{
+TEST(AccessKey, CheckDigitIsModulo11WithWeightsTwoToNine) {
     // A key issued by a real device: 43 digits and check digit 8.
     EXPECT_EQ(8, mod11CheckDigit("3515070872321800018659900004019000021513340"));
     // Remainders 0 and 1 give 11 and 10, both written as 0.
@@ -17,17 +16,17 @@ TEST(AccessKey, CheckDigitIsModulo11WithWeightsTwoToNine)
     EXPECT_EQ(1, mod11CheckDigit("5"));  // 5 x 2 = 10, remainder 10
 }
 
-TEST(AccessKey, LaysOutTheFortyFourDigits)
-{
-    std::string key = accessKeyDigits({"35", "1507", "08723218000186", "900004019", "000021", "513340"});
+TEST(AccessKey, LaysOutTheFortyFourDigits) {
+    std::string key =
+        accessKeyDigits({"35", "1507", "08723218000186", "900004019", "000021", "513340"});
     EXPECT_EQ("35150708723218000186599000040190000215133408", key);
 }
 
-TEST(SaleDocument, ReadsElementsByPathIgnoringAttributesAndOtherParents)
-{
-    const std::string xml = "<CFe><infCFe versao=\"0.08\"><ide><CNPJ>16716114000172</CNPJ></ide>"
-                            "<emit><CNPJ>08723218000186</CNPJ><IE>1</IE></emit><dest/>"
-                            "<total><vCFe>12.50</vCFe></total></infCFe></CFe>";
+TEST(SaleDocument, ReadsElementsByPathIgnoringAttributesAndOtherParents) {
+    const std::string xml =
+        "<CFe><infCFe versao=\"0.08\"><ide><CNPJ>16716114000172</CNPJ></ide>"
+        "<emit><CNPJ>08723218000186</CNPJ><IE>1</IE></emit><dest/>"
+        "<total><vCFe>12.50</vCFe></total></infCFe></CFe>";
     EXPECT_EQ("08723218000186", xmlText(xml, "emit/CNPJ"));
     EXPECT_EQ("16716114000172", xmlText(xml, "CNPJ"));
     EXPECT_EQ("12.50", xmlText(xml, "total/vCFe"));
@@ -36,8 +35,7 @@ TEST(SaleDocument, ReadsElementsByPathIgnoringAttributesAndOtherParents)
     EXPECT_EQ("", xmlText("<emit><CNPJ>1", "emit/CNPJ"));
 }
 
-TEST(FaultLines, AreCheckedBeforeTheyApply)
-{
+TEST(FaultLines, AreCheckedBeforeTheyApply) {
     Faults faults;
     std::string error;
     EXPECT_TRUE(applyFault("pieces 3 20", faults, error));

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-CommandOutput runCommand(const std::string& command)
-{
+CommandOutput runCommand(const std::string& command) {
     CommandOutput output;
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)

@@ -10,12 +10,12 @@ namespace {
 
 using FileSizes = std::map<fs::path, std::uintmax_t>;
 
-FileSizes dayFiles()
-{
+FileSizes dayFiles() {
     FileSizes files;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("logsDrs", error)) {
-        if (entry.path().filename().string().rfind("logDrs", 0) == 0 && entry.path().extension() == ".log")
+        if (entry.path().filename().string().rfind("logDrs", 0) == 0 &&
+            entry.path().extension() == ".log")
             files[entry.path()] = entry.file_size();
     }
     return files;
@@ -23,8 +23,7 @@ FileSizes dayFiles()
 
 // What the day files hold beyond the sizes in `start` (a file not in it
 // from its beginning), in date order.
-std::string appendedSince(const FileSizes& start)
-{
+std::string appendedSince(const FileSizes& start) {
     std::string text;
     for (const auto& file : dayFiles()) {
         const auto known = start.find(file.first);
@@ -38,15 +37,13 @@ std::string appendedSince(const FileSizes& start)
 
 }  // namespace
 
-std::string readDriverLog()
-{
+std::string readDriverLog() {
     return appendedSince(FileSizes());
 }
 
 LogCursor::LogCursor() : m_start(dayFiles()) {}
 
-std::vector<std::string> LogCursor::lines() const
-{
+std::vector<std::string> LogCursor::lines() const {
     std::vector<std::string> result;
     std::istringstream in(appendedSince(m_start));
     std::string line;
@@ -62,8 +59,7 @@ std::vector<std::string> LogCursor::lines() const
     return result;
 }
 
-int LogCursor::count(const std::string& level, const std::string& message) const
-{
+int LogCursor::count(const std::string& level, const std::string& message) const {
     int found = 0;
     for (const std::string& line : lines())
         found += line == level + "|" + message ? 1 : 0;

@@ -15,12 +15,14 @@
 #include "satvaro.h"
 
 // The exported interface, each name once.
+// clang-format off
 #define SATVARO_EXPORTED_FUNCTIONS(X)                                                          \
     X(getVersion) X(CodigoErro) X(CloseSerial) X(Base64ToAscii) X(AtivarSAT)                 \
     X(ComunicarCertificadoICPBRASIL) X(EnviarDadosVenda) X(CancelarUltimaVenda)              \
     X(ConsultarSAT) X(TesteFimAFim) X(ConsultarStatusOperacional) X(ExtrairLogs)             \
     X(BloquearSAT) X(DesbloquearSAT) X(ConsultarNumeroSessao) X(ConfigurarInterfaceDeRede)   \
     X(AssociarAssinatura) X(AtualizarSoftwareSAT) X(TrocarCodigoDeAtivacao)
+// clang-format on
 
 class LoadedDriver {
 public:
@@ -34,7 +36,9 @@ public:
         SATVARO_EXPORTED_FUNCTIONS(SATVARO_RESOLVE)
 #undef SATVARO_RESOLVE
     }
-    ~LoadedDriver() { dlclose(m_handle); }
+    ~LoadedDriver() {
+        dlclose(m_handle);
+    }
     LoadedDriver(const LoadedDriver&) = delete;
     LoadedDriver& operator=(const LoadedDriver&) = delete;
 

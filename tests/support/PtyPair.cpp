@@ -12,54 +12,47 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int msLeft(Clock::time_point deadline)
-{
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+int msLeft(Clock::time_point deadline) {
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // Waits for `events` on `fd` until `deadline`; false on time-out or error.
-bool waitFor(int fd, short events, Clock::time_point deadline)
-{
-    pollfd line {fd, events, 0};
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+    pollfd line{fd, events, 0};
     int ready = ::poll(&line, 1, msLeft(deadline));
     return ready > 0 && (line.revents & events);
 }
 
-int bytesWaiting(int fd)
-{
+int bytesWaiting(int fd) {
     int count = 0;
     return ::ioctl(fd, FIONREAD, &count) == 0 ? count : -1;
 }
 
 }  // namespace
 
-PtyPair::PtyPair()
-{
+PtyPair::PtyPair() {
     satsim::openRawPty(m_ends, m_error);
 }
 
-PtyPair::~PtyPair()
-{
+PtyPair::~PtyPair() {
     satsim::closePty(m_ends);
 }
 
-void PtyPair::closeMaster()
-{
+void PtyPair::closeMaster() {
     if (m_ends.master >= 0)
         ::close(m_ends.master);
     m_ends.master = -1;
 }
 
-void PtyPair::closeSlave()
-{
+void PtyPair::closeSlave() {
     if (m_ends.slave >= 0)
         ::close(m_ends.slave);
     m_ends.slave = -1;
 }
 
-bool PtyPair::writeAll(const std::string& bytes, std::chrono::milliseconds timeout)
-{
+bool PtyPair::writeAll(const std::string& bytes, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -75,8 +68,7 @@ bool PtyPair::writeAll(const std::string& bytes, std::chrono::milliseconds timeo
     return true;
 }
 
-bool PtyPair::readAtLeast(std::string& out, std::size_t count, std::chrono::milliseconds timeout)
-{
+bool PtyPair::readAtLeast(std::string& out, std::size_t count, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     char buffer[65536];
     while (out.size() < count) {
@@ -92,8 +84,7 @@ bool PtyPair::readAtLeast(std::string& out, std::size_t count, std::chrono::mill
     return true;
 }
 
-std::string PtyPair::drain()
-{
+std::string PtyPair::drain() {
     std::string out;
     char buffer[65536];
     ssize_t n;
@@ -102,8 +93,7 @@ std::string PtyPair::drain()
     return out;
 }
 
-zeph::Message PtyPair::readMessage(std::chrono::milliseconds timeout)
-{
+zeph::Message PtyPair::readMessage(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     zeph::Message message;
     char buffer[8192];
@@ -115,8 +105,8 @@ zeph::Message PtyPair::readMessage(std::chrono::milliseconds timeout)
             break;
         unsigned long consumed = 0;
         while (consumed < static_cast<unsigned long>(got)) {
-            const zeph::Message::ParserState state =
-                message.parse(buffer + consumed, static_cast<unsigned long>(got) - consumed, &consumed);
+            const zeph::Message::ParserState state = message.parse(
+                buffer + consumed, static_cast<unsigned long>(got) - consumed, &consumed);
             if (state == zeph::Message::PARSER_MESSAGE_READY) {
                 EXPECT_EQ(consumed, static_cast<unsigned long>(got)) << "bytes after the request";
                 return message;
@@ -128,8 +118,7 @@ zeph::Message PtyPair::readMessage(std::chrono::milliseconds timeout)
     return message;
 }
 
-void PtyPair::waitUntilTaken()
-{
+void PtyPair::waitUntilTaken() {
     // Written bytes reach the slave's queue a moment later; give them that
     // moment, then wait for the queue to empty.
     const auto arrival = Clock::now() + std::chrono::milliseconds(20);

@@ -13,16 +13,14 @@
 
 namespace {
 
-std::string environment(const char* name)
-{
+std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
 }
 
 }  // namespace
 
-SimDevice::SimDevice() : m_dir(environment("SATVARO_SIM_DIR"))
-{
+SimDevice::SimDevice() : m_dir(environment("SATVARO_SIM_DIR")) {
     std::string pid = environment("SATVARO_SIM_PID");
     if (!pid.empty())
         m_pid = static_cast<pid_t>(std::atol(pid.c_str()));
@@ -30,30 +28,26 @@ SimDevice::SimDevice() : m_dir(environment("SATVARO_SIM_DIR"))
 
 SimDevice::SimDevice(std::string stateDir, pid_t pid) : m_dir(std::move(stateDir)), m_pid(pid) {}
 
-std::string SimDevice::slavePath() const
-{
+std::string SimDevice::slavePath() const {
     std::string path = readFile(m_dir + "/ready");
     while (!path.empty() && path.back() == '\n')
         path.pop_back();
     return path;
 }
 
-bool SimDevice::setFaults(const std::string& lines) const
-{
+bool SimDevice::setFaults(const std::string& lines) const {
     std::string text = lines;
     if (!text.empty() && text.back() != '\n')
         text += '\n';
     return satsim::writeFileAtomically(m_dir + "/faults", text);
 }
 
-std::string SimDevice::faults() const
-{
+std::string SimDevice::faults() const {
     return readFile(m_dir + "/faults");
 }
 
 // Complete records only: one being written has a name starting with ".".
-std::vector<std::string> SimDevice::entries() const
-{
+std::vector<std::string> SimDevice::entries() const {
     std::vector<std::string> names;
     DIR* dir = ::opendir(requestsDir().c_str());
     if (!dir)
@@ -66,35 +60,30 @@ std::vector<std::string> SimDevice::entries() const
     return names;
 }
 
-SimRequest SimDevice::record(const std::string& name) const
-{
+SimRequest SimDevice::record(const std::string& name) const {
     std::string dir = requestsDir() + "/" + name;
     return {readFile(dir + "/code"), readFile(dir + "/body"), readFile(dir + "/wire")};
 }
 
-std::vector<SimRequest> SimDevice::requests() const
-{
+std::vector<SimRequest> SimDevice::requests() const {
     std::vector<SimRequest> all;
     for (const std::string& name : entries())
         all.push_back(record(name));
     return all;
 }
 
-std::size_t SimDevice::requestCount() const
-{
+std::size_t SimDevice::requestCount() const {
     return entries().size();
 }
 
-SimRequest SimDevice::lastRequest() const
-{
+SimRequest SimDevice::lastRequest() const {
     std::vector<std::string> names = entries();
     return names.empty() ? SimRequest() : record(names.back());
 }
 
 // Records are renamed into the journal when complete, so each arrival is
 // an inotify event: no polling with sleeps.
-bool SimDevice::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const
-{
+bool SimDevice::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
     using Clock = std::chrono::steady_clock;
     int watcher = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (watcher < 0)
@@ -107,10 +96,11 @@ bool SimDevice::waitForRequests(std::size_t count, std::chrono::milliseconds tim
             reached = true;
             break;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             break;
-        pollfd events {watcher, POLLIN, 0};
+        pollfd events{watcher, POLLIN, 0};
         if (::poll(&events, 1, static_cast<int>(left)) > 0) {
             char drain[4096];
             while (::read(watcher, drain, sizeof drain) > 0) {

@@ -20,7 +20,7 @@ using Fields = std::vector<std::string>;
 TEST(Split, FieldRules) {
     EXPECT_EQ(split("", '|'), Fields{});
     EXPECT_EQ(split("000123", '|'), Fields{"000123"});
-    EXPECT_EQ(split("a||b|", '|'), (Fields{"a", "", "b"}));   // no trailing empty field
+    EXPECT_EQ(split("a||b|", '|'), (Fields{"a", "", "b"}));  // no trailing empty field
     EXPECT_EQ(split("|", '|'), Fields{""});                  // as many fields as separators
     EXPECT_EQ(split("||", '|'), (Fields{"", ""}));
     EXPECT_EQ(split("|a", '|'), (Fields{"", "a"}));

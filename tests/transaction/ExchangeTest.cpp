@@ -37,8 +37,9 @@ TEST_F(Exchange, RequestIsFramedCompressedAndBothSidesAreLogged) {
     const SimRequest request = device.lastRequest();
     EXPECT_EQ(request.code, "ConsultarSAT");
     EXPECT_EQ(request.body, "000123");
-    for (const char* line : {"code:ConsultarSAT\r\n", "source:3\r\n", "drs-version:01.00.01.001\r\n",
-                             "content-type:z-compressed\r\n", "content-uncompressed-size:6\r\n"}) {
+    for (const char* line :
+         {"code:ConsultarSAT\r\n", "source:3\r\n", "drs-version:01.00.01.001\r\n",
+          "content-type:z-compressed\r\n", "content-uncompressed-size:6\r\n"}) {
         EXPECT_THAT(request.wire, HasSubstr(line));
     }
 

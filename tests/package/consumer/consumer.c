@@ -4,9 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-int main(void)
-{
-    const char *version = getVersion();
+int main(void) {
+    const char* version = getVersion();
     printf("libsatvaro %s, CodigoErro %d\n", version, CodigoErro());
     return strcmp(version, "01.00.01.001") == 0 && CodigoErro() == 0 ? 0 : 1;
 }
