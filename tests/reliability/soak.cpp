@@ -23,16 +23,16 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "LoadedDriver.h"
 #include "SimDevice.h"
+#include "TestFiles.h"
+#include "transaction/DoTransaction.h"
 
 namespace {
 
@@ -86,30 +86,13 @@ long openDescriptors() {
     return count - 1;  // the directory being read
 }
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Field `index` of a "|"-separated reply.
-std::string field(const std::string& reply, std::size_t index) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < index && start != std::string::npos; ++i) {
-        start = reply.find('|', start);
-        start = start == std::string::npos ? start : start + 1;
-    }
-    return start == std::string::npos ? "" : reply.substr(start, reply.find('|', start) - start);
-}
-
 class Host {
 public:
     Host(LoadedDriver& sat, SimDevice& device)
         : m_sat(sat),
           m_device(device),
-          m_sale(fileText(SATVARO_SOURCE_DIR "/examples/venda.xml")),
-          m_test(fileText(SATVARO_SOURCE_DIR "/examples/fimAfim.xml")),
+          m_sale(readFile(SATVARO_SOURCE_DIR "/examples/venda.xml")),
+          m_test(readFile(SATVARO_SOURCE_DIR "/examples/fimAfim.xml")),
           m_tooLarge(1600000, 'x') {}
 
     // One step of the cycle: one exported call; false when its status or
@@ -164,7 +147,8 @@ private:
             {"EnviarDadosVenda", "", 0,
              [this, &d](int s) {
                  const std::string reply = d.EnviarDadosVenda(s, CODE, m_sale.c_str());
-                 m_key = field(reply, 8);
+                 const std::vector<std::string> fields = split(reply, '|');
+                 m_key = fields.size() > 8 ? fields[8] : "";
                  d.Base64ToAscii();  // the sale's document, decoded (and printed: to /dev/null)
                  return reply;
              }},
