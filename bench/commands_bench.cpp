@@ -17,10 +17,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "LoadedDriver.h"
+#include "ProcessResources.h"
 #include "codec/Message.h"
 #include "log/logdebug.h"
 #include "serial/SerialCommChannel.h"
@@ -78,25 +78,6 @@ namespace {
 LoadedDriver& driver() {
     static LoadedDriver loaded(SATVARO_LIBRARY_PATH);
     return loaded;
-}
-
-long statusField(const char* name) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(name, 0) == 0) {
-            return std::stol(line.substr(std::string(name).size()));
-        }
-    }
-    return -1;
-}
-
-long openDescriptors() {
-    long count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
 }
 
 // Whole calls: wall time minus the time spent pausing; of that, the time
@@ -204,7 +185,7 @@ void Resources_1000_calls(benchmark::State& state) {
             driver().ConsultarSAT(session);
             if (session == 10 || session == 100 || session == 1000) {
                 const std::string after = "_at_" + std::to_string(session);
-                state.counters["rss_kB" + after] = statusField("VmRSS:");
+                state.counters["rss_kB" + after] = residentKb();
                 state.counters["fds" + after] = openDescriptors();
             }
         }

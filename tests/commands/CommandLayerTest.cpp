@@ -1,10 +1,18 @@
 // The command layer over a recording exchange: what each command would send,
-// under which name and time-out, and the bodies too long for their buffers.
+// under which name and time-out; the bodies too long for their buffers; and
+// each text argument null, full of "|", outside ASCII or longer than every
+// buffer, the session at its extremes. Under ASan this also shows that no
+// argument writes past a buffer.
 #include "commands/UCManipulaDadosSat.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +23,7 @@
 namespace {
 
 using manipulaDados::ManipulaDadosSat;
+using Texts = std::array<const char*, 3>;
 
 struct Exchanged {
     int timeoutMs;
@@ -24,102 +33,129 @@ struct Exchanged {
 
 std::vector<Exchanged> g_exchanged;
 
+// Bytes of every kind on the way back too.
+const char REPLY[] = "000001|08000|Opera\xe7\xe3o \xc3\xa7 \xf0\x9f\x98\x80|\x01\x7f||";
+
 int recordExchange(int timeoutMs, const char* command, const std::string& body,
                    zeph::Message& reply) {
     g_exchanged.push_back({timeoutMs, command, body});
     reply.setCode(command);
-    reply.setBody("reply");
+    reply.setBody(REPLY);
     return 0;
+}
+
+// Bytes outside ASCII: UTF-8, then Latin-1 and control bytes.
+const char UTF8[] = "CAFÉ “TORRADO” Operação \xf0\x9f\x98\x80";
+const char LATIN1[] = "Pa\xe7oca \xc7\xe3o\t\r\n\x01\x1b\x7f\xff";
+
+// Each command: how it is called with a session `n` and texts `t`, its name,
+// time-out, body after the session ('@' stands for each text in turn) and
+// working buffer.
+// clang-format off
+#define COMMAND(method, ...) \
+    [](ManipulaDadosSat& s, int n, [[maybe_unused]] const Texts& t) { return s.method(__VA_ARGS__); }, #method
+const struct Command {
+    std::function<char*(ManipulaDadosSat&, int, const Texts&)> call;
+    const char* name;
+    int timeoutMs;
+    const char* body;
+    std::size_t bufferSize;
+} COMMANDS[] = {
+    {COMMAND(AtivarSAT, n, 12, t[0], t[1], 5), 302000, "|12|@|@|05", 64},
+    {COMMAND(ComunicarCertificadoICPBRASIL, n, t[0], t[1]), 302000, "|@|@", 2096},
+    {COMMAND(EnviarDadosVenda, n, t[0], t[1]), 10000, "|@|@", 1572904},
+    {COMMAND(CancelarUltimaVenda, n, t[0], t[1], t[2]), 7000, "|@|@|@", 1572952},
+    {COMMAND(ConsultarSAT, n), 6000, "", 16},
+    {COMMAND(TesteFimAFim, n, t[0], t[1]), 22000, "|@|@", 1572904},
+    {COMMAND(ConsultarStatusOperacional, n, t[0]), 20000, "|@", 48},
+    {COMMAND(ConsultarUltimaSessaoFiscal, n, t[0]), 22000, "|@", 48},
+    {COMMAND(ConsultarStatusOperacionalMFE, n, t[0]), 20000, "|@", 48},
+    {COMMAND(ConsultarNumeroSessao, n, t[0], 123), 22000, "|@|000123", 48},
+    {COMMAND(ConfigurarInterfaceDeRede, n, t[0], t[1]), 22000, "|@|@", 1072},
+    {COMMAND(ConfigurarInterfaceDeRedeMFE, n, t[0], t[1]), 22000, "|@|@", 1072},
+    {COMMAND(AssociarAssinatura, n, t[0], t[1], t[2]), 900000, "|@|@|@", 2128},
+    {COMMAND(AtualizarSoftwareSAT, n, t[0]), 1800000, "|@", 48},
+    {COMMAND(ExtrairLogs, n, t[0]), 22000, "|@", 48},
+    {COMMAND(BloquearSAT, n, t[0]), 302000, "|@", 48},
+    {COMMAND(DesbloquearSAT, n, t[0]), 22000, "|@", 48},
+    {COMMAND(TrocarCodigoDeAtivacao, n, t[0], 2, t[1], t[2]), 22000, "|@|2|@|@", 112},
+    {COMMAND(ReiniciarMFE, n, t[0]), 17000, "|@", 48},
+    {COMMAND(EnviarStatusAC, n, t[0], t[1], t[2]), 7000, "|@|@|@", 80},
+    // clang-format on
+};
+#undef COMMAND
+
+// "%06d" session, then the fields with the texts in place (null as empty).
+std::string bodyOf(const Command& command, int session, const Texts& texts) {
+    char sessionText[16];
+    std::snprintf(sessionText, sizeof sessionText, "%06d", session);
+    std::string body = sessionText;
+    std::size_t next = 0;
+    for (const char* c = command.body; *c != '\0'; ++c) {
+        if (*c != '@') {
+            body += *c;
+        } else if (const char* text = texts[next++]) {
+            body += text;
+        }
+    }
+    return body;
 }
 
 class CommandLayer : public ::testing::Test {
 protected:
-    void SetUp() override { g_exchanged.clear(); }
+    // A body that fits its working buffer with its NUL goes out exactly as
+    // its fields say; a longer one is refused before the exchange (status 4,
+    // empty reply, a log line).
+    void expectSentOrRefused(const Command& command, int session, const Texts& texts) {
+        const std::string body = bodyOf(command, session, texts);
+        const bool fits = body.size() < command.bufferSize;
+        g_exchanged.clear();
+        const LogCursor log;
+        EXPECT_EQ(command.call(sat, session, texts), g_resp);
+        EXPECT_EQ(sat.CodigoErro(), fits ? 0 : manipulaDados::STATUS_BODY_TOO_LARGE);
+        EXPECT_STREQ(g_resp, fits ? REPLY : "");
+        ASSERT_EQ(g_exchanged.size(), fits ? 1u : 0u) << "a body that does not fit was sent";
+        if (fits) {
+            EXPECT_EQ(g_exchanged[0].command, command.name);
+            EXPECT_EQ(g_exchanged[0].timeoutMs, command.timeoutMs);
+            EXPECT_TRUE(g_exchanged[0].body == body) << g_exchanged[0].body.substr(0, 80);
+        } else {
+            ASSERT_EQ(log.lines().size(), 1u);
+            EXPECT_THAT(log.lines()[0],
+                        ::testing::StartsWith("error|[ManipulaDadosSat::" +
+                                              std::string(command.name) + "] Requisicao excede"));
+        }
+    }
 
     ScopedWorkDir workDir;  // refusals write log lines
     ManipulaDadosSat sat{recordExchange};
 };
 
-// Each command's body under its name and time-out; a body that fits its
-// working buffer with its NUL is sent, one byte more is refused before the
-// exchange: status 4, empty reply, a log line. `t` is a text that grows the
-// body, empty in `body`.
+// Every text empty, the session at its extremes; then each text in turn as
+// long as fits, a byte longer, null, full of "|", outside ASCII or longer
+// than every buffer.
 TEST_F(CommandLayer, EveryCommandSendsItsBodyUnderItsNameWithItsTimeOutIfItFits) {
-    const struct {
-        std::function<char*(ManipulaDadosSat&, const char*)> call;
-        const char* command;
-        int timeoutMs;
-        const char* body;
-        std::size_t bufferSize;
-    } cases[] = {
-        {[](auto& s, auto t) { return s.AtivarSAT(-5, 12, t, "B", 5); }, "AtivarSAT", 302000,
-         "-00005|12||B|05", 64},
-        {[](auto& s, auto t) { return s.ComunicarCertificadoICPBRASIL(7, "cod", t); },
-         "ComunicarCertificadoICPBRASIL", 302000, "000007|cod|", 2096},
-        {[](auto& s, auto t) { return s.EnviarDadosVenda(7, t, "<CFe><CNPJ/></CFe>"); },
-         "EnviarDadosVenda", 10000, "000007||<CFe><CNPJ/></CFe>", 1572904},
-        {[](auto& s, auto t) { return s.CancelarUltimaVenda(7, "c", t, "<CFeCanc/>"); },
-         "CancelarUltimaVenda", 7000, "000007|c||<CFeCanc/>", 1572952},
-        {[](auto& s, auto t) { return s.TesteFimAFim(7, "cod", t); }, "TesteFimAFim", 22000,
-         "000007|cod|", 1572904},
-        {[](auto& s, auto t) { return s.ConsultarStatusOperacional(7, t); },
-         "ConsultarStatusOperacional", 20000, "000007|", 48},
-        {[](auto& s, auto t) { return s.ConsultarUltimaSessaoFiscal(7, t); },
-         "ConsultarUltimaSessaoFiscal", 22000, "000007|", 48},
-        {[](auto& s, auto t) { return s.ConsultarStatusOperacionalMFE(7, t); },
-         "ConsultarStatusOperacionalMFE", 20000, "000007|", 48},
-        {[](auto& s, auto t) { return s.ConsultarNumeroSessao(1, t, 123); },
-         "ConsultarNumeroSessao", 22000, "000001||000123", 48},
-        {[](auto& s, auto t) { return s.ConfigurarInterfaceDeRede(7, "cod", t); },
-         "ConfigurarInterfaceDeRede", 22000, "000007|cod|", 1072},
-        {[](auto& s, auto t) { return s.ConfigurarInterfaceDeRedeMFE(7, "cod", t); },
-         "ConfigurarInterfaceDeRedeMFE", 22000, "000007|cod|", 1072},
-        {[](auto& s, auto t) { return s.AssociarAssinatura(7, "cod", "1234", t); },
-         "AssociarAssinatura", 900000, "000007|cod|1234|", 2128},
-        {[](auto& s, auto t) { return s.AtualizarSoftwareSAT(7, t); }, "AtualizarSoftwareSAT",
-         1800000, "000007|", 48},
-        {[](auto& s, auto t) { return s.ExtrairLogs(7, t); }, "ExtrairLogs", 22000, "000007|", 48},
-        {[](auto& s, auto t) { return s.BloquearSAT(7, t); }, "BloquearSAT", 302000, "000007|", 48},
-        {[](auto& s, auto t) { return s.DesbloquearSAT(7, t); }, "DesbloquearSAT", 22000, "000007|",
-         48},
-        {[](auto& s, auto t) { return s.TrocarCodigoDeAtivacao(7, "cod", 2, "novo", t); },
-         "TrocarCodigoDeAtivacao", 22000, "000007|cod|2|novo|", 112},
-        {[](auto& s, auto t) { return s.ReiniciarMFE(7, t); }, "ReiniciarMFE", 17000, "000007|",
-         48},
-        {[](auto& s, auto t) { return s.EnviarStatusAC(7, "x", "y", t); }, "EnviarStatusAC", 7000,
-         "000007|x|y|", 80},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command);
-        g_exchanged.clear();
-        EXPECT_EQ(c.call(sat, ""), g_resp);
-        EXPECT_STREQ(g_resp, "reply");
-        ASSERT_EQ(g_exchanged.size(), 1u);
-        EXPECT_EQ(g_exchanged[0].command, c.command);
-        EXPECT_EQ(g_exchanged[0].timeoutMs, c.timeoutMs);
-        EXPECT_EQ(g_exchanged[0].body, c.body);
-
-        const std::size_t room = c.bufferSize - 1 - g_exchanged[0].body.size();
-        c.call(sat, std::string(room, 'x').c_str());
-        ASSERT_EQ(g_exchanged.size(), 2u);
-        EXPECT_EQ(g_exchanged[1].body.size(), c.bufferSize - 1);
-        EXPECT_EQ(sat.CodigoErro(), 0);
-
-        const LogCursor log;
-        EXPECT_STREQ(c.call(sat, std::string(room + 1, 'x').c_str()), "");
-        EXPECT_EQ(g_exchanged.size(), 2u) << "sent a body that does not fit";
-        EXPECT_EQ(sat.CodigoErro(), manipulaDados::STATUS_BODY_TOO_LARGE);
-        ASSERT_EQ(log.lines().size(), 1u);
-        EXPECT_THAT(log.lines()[0],
-                    ::testing::StartsWith("error|[ManipulaDadosSat::" + std::string(c.command) +
-                                          "] Requisicao excede"));
+    const std::string longer(2 * 1024 * 1024, 'L');  // than every buffer
+    for (const Command& c : COMMANDS) {
+        SCOPED_TRACE(c.name);
+        for (const int session : {-5, INT_MIN, INT_MAX}) {
+            expectSentOrRefused(c, session, {"", "", ""});
+        }
+        const std::string fits(c.bufferSize - 1 - bodyOf(c, 1, {"", "", ""}).size(), 'x');
+        const std::string over = fits + 'x';
+        const char* const texts[] = {fits.c_str(), over.c_str(), nullptr,       "|a||b|",
+                                     UTF8,         LATIN1,       longer.c_str()};
+        const auto slots = std::count(c.body, c.body + std::strlen(c.body), '@');
+        for (int slot = 0; slot < slots; ++slot) {
+            for (const char* text : texts) {
+                SCOPED_TRACE("text " + std::to_string(slot) + ": " +
+                             (text ? std::string(text).substr(0, 40) : "null"));
+                Texts args = {"", "", ""};
+                args[slot] = text;
+                expectSentOrRefused(c, 1, args);
+            }
+        }
     }
-    g_exchanged.clear();
-    sat.ConsultarSAT(1234567);  // no text: its body always fits
-    ASSERT_EQ(g_exchanged.size(), 1u);
-    EXPECT_EQ(g_exchanged[0].command, "ConsultarSAT");
-    EXPECT_EQ(g_exchanged[0].timeoutMs, 6000);
-    EXPECT_EQ(g_exchanged[0].body, "1234567");
 }
 
 }  // namespace

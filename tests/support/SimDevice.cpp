@@ -15,13 +15,6 @@ SimDevice::SimDevice() {
     m_dir = dir ? dir : "";
 }
 
-std::string SimDevice::slavePath() const {
-    std::string path = readFile(m_dir + "/ready");
-    while (!path.empty() && path.back() == '\n')
-        path.pop_back();
-    return path;
-}
-
 bool SimDevice::setFaults(const std::string& lines) const {
     std::string text = lines;
     if (!text.empty() && text.back() != '\n')

@@ -24,8 +24,6 @@ public:
 
     // False outside the harness (no SATVARO_SIM_DIR).
     bool available() const { return !m_dir.empty(); }
-    // The pty slave the device serves now (it changes after an unplug).
-    std::string slavePath() const;
 
     // Replaces the fault lines, e.g. "next delay 500\nConsultarSAT badcrc".
     // The device never sees a half-written file.

@@ -24,12 +24,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "LoadedDriver.h"
+#include "ProcessResources.h"
 #include "SimDevice.h"
 #include "TestFiles.h"
 #include "transaction/DoTransaction.h"
@@ -66,25 +66,6 @@ struct Sample {
     long rssKb;
     long fds;
 };
-
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
-
-long openDescriptors() {
-    long count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count - 1;  // the directory being read
-}
 
 class Host {
 public:
@@ -262,7 +243,8 @@ int main(int argc, char** argv) {
     for (long n = 1; n <= options.calls; ++n) {
         unexpected += host.step(n - 1) ? 0 : 1;
         if (n % options.sampleEvery == 0 || n == options.calls) {
-            samples.push_back({n, residentKb(), openDescriptors()});
+            // Not counting the descriptor that lists them.
+            samples.push_back({n, residentKb(), openDescriptors() - 1});
             std::fprintf(stderr, "%8ld calls  RSS %7ld kB  descriptors %3ld\n", n,
                          samples.back().rssKb, samples.back().fds);
         }
