@@ -362,9 +362,6 @@ int SerialCommChannel::send(const char* data, unsigned int length) {
     const int written = m_fd == -1 ? -1 : static_cast<int>(writeRetrying(m_fd, data, length));
     if (written > 0) {
         m_failCount = 0;
-        // Let the bytes leave before going on: discarding the untransmitted
-        // rest (as a flush would) loses the request.
-        drainOutput(m_fd);
         return written;
     }
     if (++m_failCount >= FAILURE_LIMIT) {
@@ -424,6 +421,12 @@ int SerialCommChannel::send_data(zeph::Message& message) {
                             std::to_string(pending) + "Bytes Totais: " + std::to_string(total));
         if (result < 0) {
             break;
+        }
+        // Let the chunk leave before the next one: discarding untransmitted
+        // output (as a flush would) loses the request. Draining after the log
+        // line lets the line be written while the bytes go out.
+        if (result > 0) {
+            drainOutput(m_fd);
         }
         offset += static_cast<unsigned long>(result);
         if (offset >= total) {

@@ -45,6 +45,7 @@ public:
     int flushSerialOut();
     std::string getTimer();
 
+    // One write; send_data waits for each chunk to be transmitted.
     int send(const char* data, unsigned int length);
     int receive(char* buffer, unsigned long length);
     int send_data(zeph::Message& message);
