@@ -358,15 +358,22 @@ std::string SerialCommChannel::getTimer() {
     return text;
 }
 
+bool SerialCommChannel::closedAfterRepeatedFailure() {
+    if (++m_failCount < FAILURE_LIMIT) {
+        return false;
+    }
+    disconnect_client();
+    m_failCount = 0;
+    return true;
+}
+
 int SerialCommChannel::send(const char* data, unsigned int length) {
     const int written = m_fd == -1 ? -1 : static_cast<int>(writeRetrying(m_fd, data, length));
     if (written > 0) {
         m_failCount = 0;
         return written;
     }
-    if (++m_failCount >= FAILURE_LIMIT) {
-        disconnect_client();
-        m_failCount = 0;
+    if (closedAfterRepeatedFailure()) {
         usleep(PAUSE_AFTER_WRITE_LIMIT_US);
     }
     flushSerialOut();
@@ -389,10 +396,7 @@ int SerialCommChannel::receive(char* buffer, unsigned long length) {
         m_failCount = 0;
         return got;
     }
-    if (++m_failCount >= FAILURE_LIMIT) {
-        disconnect_client();
-        m_failCount = 0;
-    }
+    closedAfterRepeatedFailure();
     return got;
 }
 

@@ -53,6 +53,10 @@ public:
     int receive_data(const char* expectedCode, zeph::Message& reply, int timeoutMs);
 
 private:
+    // Counts a failed transfer; the 500th in a row closes the
+    // port. True when it did.
+    bool closedAfterRepeatedFailure();
+
     int m_fd;
     unsigned int m_failCount;
     struct timeval m_timeRef;
