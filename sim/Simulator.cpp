@@ -75,16 +75,18 @@ void Simulator::readLine() {
         handle(request);
 }
 
-// The request is recorded before anything is sent back, so that whoever
-// holds the reply also finds the request in the journal.
+// The faults are taken before the request is recorded, so that faults
+// written by whoever saw a request in the journal apply to later requests
+// only; and the request is recorded before anything is sent back, so that
+// whoever holds the reply also finds the request in the journal.
 void Simulator::handle(const Request& request) {
+    Faults faults = request.readable ? m_faults.forRequest(request.code) : Faults{};
     m_journal.record(request);
     if (!request.readable) {
         std::fprintf(stderr, "satvaro-sim: a %s request did not uncompress; no reply\n",
                      request.code.c_str());
         return;
     }
-    Faults faults = m_faults.forRequest(request.code);
     std::string reply = m_device.answer(request.code, request.body);
     Transmission plan;
     if (planTransmission(request.code, reply, faults, plan))
