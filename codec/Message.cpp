@@ -388,6 +388,14 @@ std::string Message::parserStateName(ParserState state) {
     return "Unknown";
 }
 
+std::uint64_t Message::pendingBodySize() const {
+    return d->scanState == MessagePrivate::SCAN_BODY ? d->contentSize : 0;
+}
+
+std::uint64_t Message::compressedSizeBound(std::uint64_t plainSize) {
+    return compressBound(static_cast<uLong>(plainSize));
+}
+
 int Message::compress() {
     if (d->headerValue(HDR_CONTENT_TYPE) != HDR_CONTENT_OCTET_STREAM) {
         return NOT_CONVERTIBLE;

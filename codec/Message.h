@@ -66,9 +66,15 @@ public:
     void lastParsingState(std::string& text, int& state) const;
     static std::string parserStateName(ParserState state);
 
+    // Once a header block is read and while its body is still arriving: the
+    // body size it announced; otherwise 0.
+    std::uint64_t pendingBodySize() const;
+
     int compress();             // plain -> zlib level 9
     int uncompress();           // zlib -> plain, at most 20,971,519 bytes announced
     bool isCompressed() const;  // has "content-uncompressed-size"
+    // The most that compress() can make of a body of `plainSize` bytes.
+    static std::uint64_t compressedSizeBound(std::uint64_t plainSize);
 
 private:
     MessagePrivate* d;

@@ -18,6 +18,7 @@ public:
         : m_end(Clock::now() + std::chrono::milliseconds(budgetMs)) {}
     // One that never passes.
     static Deadline never() { return Deadline(Clock::time_point::max()); }
+    static Deadline at(Clock::time_point end) { return Deadline(end); }
 
     Clock::time_point end() const { return m_end; }
     bool passed() const { return Clock::now() >= m_end; }

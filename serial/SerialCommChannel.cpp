@@ -8,12 +8,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/ioctl.h>
+
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <thread>
 
 #include "codec/zeph.h"
 #include "log/logdebug.h"
@@ -38,6 +43,10 @@ const useconds_t CLOSED_PORT_WAIT_US = 1000000;
 const useconds_t PAUSE_AFTER_WRITE_LIMIT_US = 1000000;
 const std::uint64_t MAX_REPLY_BODY = 0x180000;
 const int MAX_TIMEOUT_RESTARTS = 5;
+// A reply announcing a body larger than any compressed one we could take is
+// refused as soon as its header block is read, not collected.
+const std::uint64_t MAX_ANNOUNCED_BODY = zeph::Message::compressedSizeBound(MAX_REPLY_BODY);
+const std::chrono::milliseconds DRAIN_CHECK_INTERVAL(1);
 
 // The speed travels in the control flags; no separate speed calls.
 const tcflag_t LINE_CONTROL_FLAGS = CLOCAL | CREAD | B38400;
@@ -146,11 +155,68 @@ ssize_t readRetrying(int fd, char* buffer, size_t length) {
     return got;
 }
 
-// Waits until the output queued on `fd` has gone to the other end.
-void drainOutput(int fd) {
-    while (tcdrain(fd) != 0 && errno == EINTR) {
+// poll's time-out for what is left of `deadline`: -1 waits for ever.
+int pollTimeout(const Deadline& deadline) {
+    return deadline.end() == Deadline::never().end() ? -1 : deadline.remainingMs(INT_MAX);
+}
+
+// Waits until `fd` takes more output, or `deadline` passes (false). An error
+// on the line, or no line, counts as writable: the write reports it.
+bool waitWritable(int fd, const Deadline& deadline) {
+    if (fd < 0) {
+        return true;
+    }
+    struct pollfd watch;
+    watch.fd = fd;
+    watch.events = POLLOUT;
+    int ready;
+    do {
+        watch.revents = 0;
+        ready = poll(&watch, 1, pollTimeout(deadline));
+    } while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
+
+// Waits until the output queued on `fd` has gone to the other end, or
+// `deadline` passes (false). tcdrain cannot be given a time-out, so the
+// queue is watched: poll wakes once little of it is left, and that little
+// goes in well under a millisecond.
+bool drainOutput(int fd, const Deadline& deadline) {
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            return true;
+        }
+        if (deadline.passed() || !waitWritable(fd, deadline)) {
+            return false;
+        }
+        if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            std::this_thread::sleep_for(DRAIN_CHECK_INTERVAL);
+        }
     }
 }
+
+// Writes to the line do not block while it is in place: a device that stops
+// reading must not hold the host past the exchange's time-out.
+class NonBlockingWrites {
+public:
+    explicit NonBlockingWrites(int fd) : m_fd(fd), m_flags(fcntl(fd, F_GETFL)) {
+        if (m_flags >= 0) {
+            fcntl(m_fd, F_SETFL, m_flags | O_NONBLOCK);
+        }
+    }
+    ~NonBlockingWrites() {
+        if (m_flags >= 0) {
+            fcntl(m_fd, F_SETFL, m_flags);
+        }
+    }
+    NonBlockingWrites(const NonBlockingWrites&) = delete;
+    NonBlockingWrites& operator=(const NonBlockingWrites&) = delete;
+
+private:
+    int m_fd;
+    int m_flags;
+};
 
 // Waits at most READ_WAIT_MS for input or a hang-up. 1: something to read
 // (or the line is gone), 0: nothing came, -1: poll itself failed.
@@ -199,7 +265,8 @@ private:
 
 }  // namespace
 
-SerialCommChannel::SerialCommChannel() : m_fd(-1), m_failCount(0), m_timeRef(), m_waited() {}
+SerialCommChannel::SerialCommChannel()
+    : m_fd(-1), m_failCount(0), m_timeRef(), m_waited(), m_timeoutMs(NO_TIME_LIMIT) {}
 
 SerialCommChannel::~SerialCommChannel() {
     disconnect_client();
@@ -316,6 +383,7 @@ int SerialCommChannel::connect_client(int timeoutMs) {
         return CONNECT_BUSY;
     }
     m_waited = Deadline::Clock::now() - waitStart;
+    m_timeoutMs = timeoutMs;
     return openSerial(*path);
 }
 
@@ -401,35 +469,46 @@ int SerialCommChannel::receive(char* buffer, unsigned long length) {
 int SerialCommChannel::send_data(zeph::Message& message) {
     // A caller that waited for the device has spent that much of its time-out.
     m_timeRef = Deadline::Clock::now() - m_waited;
+    const Deadline deadline =
+        m_timeoutMs == NO_TIME_LIMIT
+            ? Deadline::never()
+            : Deadline::at(m_timeRef + std::chrono::milliseconds(m_timeoutMs));
+    const NonBlockingWrites nonBlocking(m_fd);
     WireForm wire(message);
     const unsigned long total = wire.size();
     unsigned long pending = total;
     unsigned long offset = 0;
     int result;
     for (;;) {
+        // A line that takes nothing more until the time-out fails the send.
+        const bool writable = waitWritable(m_fd, deadline);
         if (pending < CHUNK_SIZE) {
             // The last chunk: on a short write send exactly the rest next
             // pass; a complete one leaves its size for the log line.
-            result = send(wire.bytes(offset, pending), static_cast<unsigned int>(pending));
+            result = writable
+                         ? send(wire.bytes(offset, pending), static_cast<unsigned int>(pending))
+                         : -1;
             if (result > 0 && static_cast<unsigned long>(result) < pending) {
                 pending -= static_cast<unsigned long>(result);
             }
         } else {
-            result = send(wire.bytes(offset, CHUNK_SIZE), static_cast<unsigned int>(CHUNK_SIZE));
+            result = writable ? send(wire.bytes(offset, CHUNK_SIZE),
+                                     static_cast<unsigned int>(CHUNK_SIZE))
+                              : -1;
             if (result > 0) {
                 pending -= static_cast<unsigned long>(result);
             }
         }
         logLine("info", "[SerialCommChannel::send_data] Bytes enviados: " +
                             std::to_string(pending) + "Bytes Totais: " + std::to_string(total));
-        if (result < 0) {
-            break;
-        }
         // Let the chunk leave before the next one: discarding untransmitted
         // output (as a flush would) loses the request. Draining after the log
         // line lets the line be written while the bytes go out.
-        if (result > 0) {
-            drainOutput(m_fd);
+        if (result > 0 && !drainOutput(m_fd, deadline)) {
+            result = -1;
+        }
+        if (result < 0) {
+            break;
         }
         offset += static_cast<unsigned long>(result);
         if (offset >= total) {
@@ -455,6 +534,22 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
     std::unique_ptr<char[]> buffer(new char[READ_BUFFER_SIZE]());
     bool accepted = false;
     bool refusedOwnReply = false;
+    bool gaveUp = false;
+
+    // A stale reply of an earlier command, or ours with a body we cannot
+    // take: give an acceptable one a fresh time-out, a few times over. False
+    // once the restarts are used up.
+    const auto refuse = [&](const zeph::Message& message) {
+        refusedOwnReply = refusedOwnReply || message.code() == expectedCode;
+        logLine("info", "Comando invalido");
+        result = STATUS_WRONG_REPLY;
+        if (restarts++ >= MAX_TIMEOUT_RESTARTS) {
+            return false;
+        }
+        logLine("info", "Reinicio do timeout");
+        m_timeRef = Deadline::Clock::now();
+        return true;
+    };
 
     for (;;) {
         const int got = receive(buffer.get(), READ_BUFFER_SIZE);
@@ -479,22 +574,16 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
                     result = STATUS_OK;
                     // Whatever follows the accepted reply belongs to no one.
                     accepted = true;
-                    break;
-                }
-                refusedOwnReply = refusedOwnReply || incoming.code() == expectedCode;
-                // A stale reply of an earlier command, or ours with a body we
-                // cannot take: give an acceptable one a fresh time-out, a few
-                // times over.
-                logLine("info", "Comando invalido");
-                if (restarts < MAX_TIMEOUT_RESTARTS) {
-                    logLine("info", "Reinicio do timeout");
+                } else if (refuse(incoming)) {
                     state = zeph::Message::PARSER_IN_PROGRESS;
-                    m_timeRef = Deadline::Clock::now();
                 }
-                ++restarts;
-                result = STATUS_WRONG_REPLY;
                 break;
             case zeph::Message::PARSER_IN_PROGRESS:
+                // Memory for one reply stays bounded whatever a device announces.
+                if (incoming.pendingBodySize() > MAX_ANNOUNCED_BODY) {
+                    gaveUp = !refuse(incoming);
+                    incoming = zeph::Message();
+                }
                 break;
             }
         }
@@ -508,7 +597,7 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
         }
         // A batch that ended on a judged message or an error decides now,
         // unless it came too late; a batch still inside a message reads on.
-        const bool decided = state != zeph::Message::PARSER_IN_PROGRESS;
+        const bool decided = gaveUp || state != zeph::Message::PARSER_IN_PROGRESS;
         const long long elapsed = elapsedMs(m_timeRef);
         if (decided ? elapsed >= timeoutMs : elapsed > timeoutMs) {
             logLine("error", " [SerialCommChannel::receive_data] __TIMEOUT__");

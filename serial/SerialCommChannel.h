@@ -59,6 +59,8 @@ public:
     // One write; send_data waits for each chunk to be transmitted.
     int send(const char* data, unsigned int length);
     int receive(char* buffer, unsigned long length);
+    // Sends the whole message. A device that stops taking bytes ends it, as
+    // a failure, when the exchange's time-out (connect_client's) runs out.
     int send_data(zeph::Message& message);
     // Returns an ExchangeStatus; `reply` changes only when a reply is accepted.
     int receive_data(const char* expectedCode, zeph::Message& reply, int timeoutMs);
@@ -72,6 +74,7 @@ private:
     unsigned int m_failCount;
     Deadline::Clock::time_point m_timeRef;  // where the exchange's time-out counts from
     Deadline::Clock::duration m_waited;     // spent waiting for the device
+    int m_timeoutMs;                        // the exchange's, as connect_client got it
     DeviceLock m_lock;                      // released after everything above
 };
 

@@ -119,6 +119,9 @@ bool applyFault(const std::string& fault, Faults& faults, std::string& error) {
         f.hasDelta = true;
     } else if (name == "apart") {
         ok = flag(f.apart);
+    } else if (name == "stall") {
+        long ignored = 0;  // read by stallAfter, while a request arrives
+        ok = count(1) && toNumber(args[0], 0, LONG_MAX, ignored);
     } else if (name == "trailing") {
         ok = count(1) && toInt(args[0], f.trailing);
     } else {
@@ -161,6 +164,22 @@ Faults FaultFile::forRequest(const std::string& command) {
     if (consumedNext && !writeFileAtomically(m_path, kept))
         std::fprintf(stderr, "satvaro-sim: cannot rewrite %s\n", m_path.c_str());
     return faults;
+}
+
+long FaultFile::stallAfter() const {
+    std::string text;
+    if (!readFile(m_path, text))
+        return -1;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::string scope, fault, name, count;
+        splitFirst(trimRight(line), scope, fault);
+        splitFirst(fault, name, count);
+        long bytes = 0;
+        if (scope == "*" && name == "stall" && toNumber(count, 0, LONG_MAX, bytes))
+            return bytes;
+    }
+    return -1;
 }
 
 }  // namespace satsim

@@ -50,6 +50,9 @@ public:
     // The faults for one request of `command`; consumes the "next" lines.
     // Lines that cannot be understood are reported on stderr and skipped.
     Faults forRequest(const std::string& command);
+    // N of a line "* stall N": the device reads no more of a request once N
+    // of its bytes came, for as long as the line is there. -1 without one.
+    long stallAfter() const;
 
 private:
     std::string m_path;

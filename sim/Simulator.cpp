@@ -1,6 +1,8 @@
 #include "sim/Simulator.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
@@ -18,6 +20,9 @@ namespace {
 const std::chrono::milliseconds READ_SETTLE(50);
 const std::chrono::milliseconds READ_LATEST(2000);
 const int READ_CHECK_MS = 5;
+// A stalled device looks at its fault lines this often to see whether to
+// read on.
+const int STALL_CHECK_MS = 20;
 
 }  // namespace
 
@@ -36,7 +41,10 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
     while (!stop) {
         auto now = Clock::now();
         int dueMs = m_waitingForReader ? READ_CHECK_MS : m_transmitter.msUntilDue(now);
-        pollfd line{m_link.masterFd(), POLLIN, 0};
+        const size_t most = readable();
+        if (most == 0 && (dueMs < 0 || dueMs > STALL_CHECK_MS))
+            dueMs = STALL_CHECK_MS;
+        pollfd line{m_link.masterFd(), static_cast<short>(most > 0 ? POLLIN : 0), 0};
         if (dueMs == 0)
             line.events |= POLLOUT;
         timespec timeout{dueMs / 1000, (dueMs % 1000) * 1000000L};
@@ -48,7 +56,7 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
             return 1;
         }
         if (line.revents & POLLIN)
-            readLine();
+            readLine(most);
         now = Clock::now();
         if (m_waitingForReader) {
             goOnWhenRead(now);
@@ -66,12 +74,30 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
     return 0;
 }
 
-void Simulator::readLine() {
+size_t Simulator::readable() {
+    const long stall = m_faults.stallAfter();
+    if (stall < 0) {
+        if (m_stalled) {
+            m_reader.reset();
+            m_requestBytes = 0;
+            m_stalled = false;
+        }
+        return SIZE_MAX;
+    }
+    m_stalled = m_requestBytes >= static_cast<size_t>(stall);
+    return m_stalled ? 0 : static_cast<size_t>(stall) - m_requestBytes;
+}
+
+void Simulator::readLine(size_t most) {
     char buffer[65536];
-    ssize_t count = ::read(m_link.masterFd(), buffer, sizeof buffer);
+    ssize_t count = ::read(m_link.masterFd(), buffer, std::min(most, sizeof buffer));
     if (count <= 0)
         return;
-    for (const Request& request : m_reader.feed(buffer, static_cast<size_t>(count)))
+    m_requestBytes += static_cast<size_t>(count);
+    std::vector<Request> requests = m_reader.feed(buffer, static_cast<size_t>(count));
+    if (!requests.empty())
+        m_requestBytes = 0;
+    for (const Request& request : requests)
         handle(request);
 }
 

@@ -35,7 +35,10 @@ public:
 private:
     using Clock = Transmitter::Clock;
 
-    void readLine();
+    void readLine(size_t most);
+    // How many bytes of the request under way may still be read: SIZE_MAX
+    // unless a stall is in force. Dropping the stall drops that request.
+    size_t readable();
     void handle(const Request& request);
     void goOnWhenRead(Clock::time_point now);
     void hangUp();
@@ -43,6 +46,8 @@ private:
     SimulatorOptions m_options;
     DeviceLink m_link;
     RequestReader m_reader;
+    size_t m_requestBytes = 0;  // of the request under way
+    bool m_stalled = false;
     RequestJournal m_journal;
     FaultFile m_faults;
     SatDevice m_device;
