@@ -62,13 +62,16 @@ TEST_F(Discovery, ByIdListing) {
 }
 
 // "Last" as `ls` lists the entries: by the collation of the environment's
-// locale. In C capitals come first; in Portuguese the letter decides.
+// locale. In C capitals come first; in Portuguese the letter decides. The
+// locale is built for the test and mounted where the C library looks for it
+// (with LOCPATH instead, newlocale leaks).
 TEST_F(Discovery, ByIdListingInTheOrderOfTheLocale) {
     const ScratchDir locales;
-    ASSERT_EQ(runCommand("localedef -i pt_BR -f UTF-8 " + (locales.path() / "pt_BR.UTF-8").string())
-                  .status,
-              0);
-    setenv("LOCPATH", locales.path().c_str(), 1);
+    ASSERT_EQ(
+        runCommand("localedef -i pt_BR -f UTF-8 " + (locales.path() / "pt_BR.UTF-8").string() +
+                   " && mount --bind " + locales.path().string() + " /usr/lib/locale")
+            .status,
+        0);
     link("usb-x_SAT_0003-if00-mfc+_with_musb", "../../ttyACM3");
     link("usb-Y_SAT_0004-if00-mfc+_with_musb", "../../ttyACM4");
     const struct {
@@ -84,6 +87,7 @@ TEST_F(Discovery, ByIdListingInTheOrderOfTheLocale) {
         EXPECT_EQ(channel.findUsbDevice(), std::optional<std::string>(c.node)) << c.locale;
     }
     unsetenv("LC_ALL");
+    runCommand("umount /usr/lib/locale");
 }
 
 TEST_F(Discovery, ANodeThatIsNoTerminalStaysOpenUntilDisconnect) {
