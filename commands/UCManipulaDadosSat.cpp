@@ -1,5 +1,7 @@
 #include "commands/UCManipulaDadosSat.h"
 
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -117,15 +119,13 @@ std::string difference(const std::string& minuend, const std::string& subtrahend
     return std::to_string(static_cast<std::int32_t>(deltaValue(minuend) - deltaValue(subtrahend)));
 }
 
-// Opens the record for appending; a new record first gets `headerRow`.
+// Opens the record for appending, made when missing; an empty record first
+// gets `headerRow`. A record that is there is never truncated, whatever its
+// permissions.
 std::FILE* openRecord(const char* headerRow) {
-    std::FILE* file = std::fopen(ARQUIVO_DESEMPENHO, "r+");
-    if (file != nullptr) {
-        std::fclose(file);
-        return std::fopen(ARQUIVO_DESEMPENHO, "a");
-    }
-    file = std::fopen(ARQUIVO_DESEMPENHO, "w");
-    if (file != nullptr) {
+    std::FILE* file = std::fopen(ARQUIVO_DESEMPENHO, "ae");
+    struct stat status {};
+    if (file != nullptr && fstat(fileno(file), &status) == 0 && status.st_size == 0) {
         std::fprintf(file, "%s\n", headerRow);
         std::fflush(file);
     }

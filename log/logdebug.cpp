@@ -1,15 +1,16 @@
 #include "log/logdebug.h"
 
 #include "common/DriverVersion.h"
+#include "log/TarArchive.h"
 
 #include <err.h>
 #include <fcntl.h>
 #include <fts.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +40,7 @@ std::string formatLocalTime(std::time_t now, const char* format) {
 // The existence test of the log: the file can be opened for update without
 // being created or truncated.
 bool canUpdate(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -59,29 +60,66 @@ std::string archiveName(const std::string& logName) {
     return stem + ARCHIVE_SUFFIX;
 }
 
-bool exitedCleanly(int status) {
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 void printProgress(const char* what, const std::string& detail) {
     std::printf("[removeLastDays] %s %s\n", what, detail.c_str());
     std::fflush(stdout);
 }
 
-// A new file of the day, opened with its header line. Someone may have removed
-// the directory since the writer made it; it is made again rather than losing
-// every line until a restart.
-std::FILE* startLogFile(const std::string& dir, const std::string& path) {
-    ::mkdir(dir.c_str(), LOG_DIR_MODE);
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file) {
-        char header[LOG_HEADER_SIZE];
-        std::snprintf(header, sizeof header, "DRS Version: %s", satvaro::DRIVER_VERSION);
-        std::fputs(header, file);
-        std::fputc('\n', file);
-        std::fflush(file);
+// Today's file, opened for appending and made when missing: a file that is
+// there is never truncated, whatever its permissions. Someone may have
+// removed the directory since the writer made it; it is made again rather
+// than losing every line until a restart.
+std::FILE* openLogFile(const std::string& dir, const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "ae");
+    if (!file && errno == ENOENT) {
+        ::mkdir(dir.c_str(), LOG_DIR_MODE);
+        file = std::fopen(path.c_str(), "ae");
     }
     return file;
+}
+
+bool isEmpty(std::FILE* file) {
+    struct stat status {};
+    return ::fstat(fileno(file), &status) == 0 && status.st_size == 0;
+}
+
+void writeHeader(std::FILE* file) {
+    char header[LOG_HEADER_SIZE];
+    std::snprintf(header, sizeof header, "DRS Version: %s", satvaro::DRIVER_VERSION);
+    std::fputs(header, file);
+    std::fputc('\n', file);
+    std::fflush(file);
+}
+
+// Text from the device or the caller cannot start a line of its own or
+// drive a terminal that shows the log: CR, LF and the other control bytes
+// are written as escapes. Printable text, Latin-1 and UTF-8 pass unchanged.
+std::string escapeControlBytes(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char byte : text) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code >= 0x20) {
+            escaped += byte;
+        } else if (byte == '\r') {
+            escaped += "\\r";
+        } else if (byte == '\n') {
+            escaped += "\\n";
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", code);
+            escaped += hex;
+        }
+    }
+    return escaped;
+}
+
+// A symbolic link met by the physical walk: a link to a regular file counts
+// as that file, but only the link is ever removed.
+bool isLinkToRegularFile(const FTSENT* entry) {
+    struct stat target {};
+    return entry->fts_info == FTS_SL && ::stat(entry->fts_accpath, &target) == 0 &&
+           S_ISREG(target.st_mode);
 }
 
 }  // namespace
@@ -123,24 +161,24 @@ std::string LogDebug::getFileNameLog() {
 
 // Every line opens and closes the file, so nothing is lost in a buffer when the
 // host dies, and a file removed during the day is noticed at the next line.
+// A file is started when it is empty, or could not be opened at all.
 // The host's threads write one line at a time, and one of them archives.
 void LogDebug::saveLog(const std::string& level, const std::string& message) {
     static std::mutex oneLineAtATime;
     const std::lock_guard<std::mutex> guard(oneLineAtATime);
     const std::string path = getFileNameLog();
-    std::FILE* file;
-    if (canUpdate(path)) {
-        file = std::fopen(path.c_str(), "a");
-    } else {
-        file = startLogFile(m_dirLog, path);
+    std::FILE* file = openLogFile(m_dirLog, path);
+    const bool started = !file || isEmpty(file);
+    if (file && started)
+        writeHeader(file);
+    if (started)
         removeLastDays(m_dirLog.data());
-    }
     if (!file)
         return;
 
     char line[LOG_LINE_SIZE];
-    std::snprintf(line, sizeof line, "[%s] - [%s, %s]", currentDateTime().c_str(), level.c_str(),
-                  message.c_str());
+    std::snprintf(line, sizeof line, "[%s] - [%s, %s]", currentDateTime().c_str(),
+                  escapeControlBytes(level).c_str(), escapeControlBytes(message).c_str());
     std::fputs(line, file);
     std::fputc('\n', file);
     std::fflush(file);
@@ -158,9 +196,8 @@ void LogDebug::compress(const std::string& fileName) {
     printProgress("file to zip", fileName);
     ::sync();
 
-    const std::string command = "tar -zcvf " + archive + " " + fileName;
-    printProgress("cmd to zip", command);
-    const bool archived = exitedCleanly(std::system(command.c_str()));
+    printProgress("cmd to zip", "tar -zcvf " + archive + " " + fileName);
+    const bool archived = packWithTar(archive, fileName);
     ::sync();
 
     const std::string finalName = archiveName(fileName);
@@ -179,11 +216,12 @@ void LogDebug::compress(const std::string& fileName) {
 }
 
 // File names carry the date, so the smallest path is the oldest day (and a
-// day's ".log" sorts before its ".tar.gz"). The walk is logical: a symbolic
-// link to a regular file counts as one, and subdirectories are searched.
+// day's ".log" sorts before its ".tar.gz"). Subdirectories are searched, but
+// the walk is physical: whoever can write into the directory must not be able
+// to lead it, through a link, to files elsewhere.
 int LogDebug::removeLastDays(char* dir) {
     char* const roots[] = {dir, nullptr};
-    FTS* walk = fts_open(roots, FTS_COMFOLLOW | FTS_LOGICAL | FTS_NOCHDIR, nullptr);
+    FTS* walk = fts_open(roots, FTS_COMFOLLOW | FTS_PHYSICAL | FTS_NOCHDIR, nullptr);
     if (!walk) {
         warn("fts_open");
         return 1;
@@ -196,7 +234,8 @@ int LogDebug::removeLastDays(char* dir) {
     const std::string marker = std::string(dir) + "/logDrs";
     std::vector<std::string> candidates;
     while (const FTSENT* entry = fts_read(walk)) {
-        if (entry->fts_info == FTS_F && std::strstr(entry->fts_path, marker.c_str()))
+        if ((entry->fts_info == FTS_F || isLinkToRegularFile(entry)) &&
+            std::strstr(entry->fts_path, marker.c_str()))
             candidates.emplace_back(entry->fts_path);
     }
     fts_close(walk);

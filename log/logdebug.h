@@ -17,7 +17,8 @@ public:
     // Appends "[stamp] - [level, message]" (at most 511 bytes, then LF) to
     // today's file. A file it has to start (making "logsDrs" again if it was
     // removed) opens with the line "DRS Version: <version>" and is followed
-    // by a retention pass.
+    // by a retention pass; a file that exists is only appended to. Control
+    // bytes of level and message are written as "\r", "\n" and "\xHH".
     void saveLog(const std::string& level, const std::string& message);
 
     std::string currentDate();      // "%Y%m%d", local time
@@ -25,12 +26,14 @@ public:
     // Path of today's file; on a date change archives the previous one.
     std::string getFileNameLog();
     // Packs a closed log file "<dir>/logDrsYYYYMMDD.log" into
-    // "<dir>/logDrsYYYYMMDD.tar.gz" with tar, printing its progress on
-    // standard output. The log is removed only once that archive is in place;
-    // an absent or inaccessible file is left alone without a word.
+    // "<dir>/logDrsYYYYMMDD.tar.gz" with the system's tar (packWithTar),
+    // printing its progress on standard output. The log is removed only once
+    // that archive is in place; an absent or inaccessible file is left alone
+    // without a word.
     void compress(const std::string& fileName);
-    // Deletes the smallest path among the regular files below dir whose path
-    // contains dir + "/logDrs" when there are eight or more of them. Returns 1
+    // Deletes the smallest path among the regular files (and links to regular
+    // files) below dir whose path contains dir + "/logDrs" when there are
+    // eight or more of them; links to directories are not followed. Returns 1
     // when any was found or the walk could not start, 0 otherwise.
     int removeLastDays(char* dir);
 

@@ -4,7 +4,7 @@
 set -eu
 packages="cmake ninja-build make g++ clang llvm libclang-rt-14-dev binutils
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
-  util-linux procps tar gzip faketime tmux python3
+  util-linux procps tar gzip locales faketime tmux python3
   dpkg-dev file groff-base man-db valgrind"
 missing=""
 for p in $packages; do

@@ -1,10 +1,7 @@
 #include "serial/SerialCommChannel.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <glob.h>
 #include <poll.h>
-#include <regex.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,17 +19,11 @@
 
 #include "codec/zeph.h"
 #include "log/logdebug.h"
-#include "serial/serialdefs.h"
+#include "serial/DeviceDiscovery.h"
 
 namespace serial {
 
 namespace {
-
-// The device's by-id link is the only line of the listing we care about; when
-// several units are attached the last one listed wins.
-const char* const BY_ID_COMMAND =
-    "ls -l /dev/serial/by-id > /dev/null 2>&1 && "
-    "ls -l /dev/serial/by-id | grep \"\\-mfc+_with_musb\" | tail -1";
 
 const unsigned long CHUNK_SIZE = 8192;
 const unsigned long READ_BUFFER_SIZE = 8192;
@@ -61,74 +52,6 @@ void logLine(const char* level, const std::string& message) {
 long long elapsedMs(Deadline::Clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Deadline::Clock::now() - since)
         .count();
-}
-
-struct GlobFree {
-    void operator()(glob_t* g) const {
-        globfree(g);
-        delete g;
-    }
-};
-using GlobResult = std::unique_ptr<glob_t, GlobFree>;
-
-// The paths matching `pattern` in glob order; empty on no match or error.
-GlobResult expand(const std::string& pattern) {
-    GlobResult result(new glob_t());
-    if (glob(pattern.c_str(), 0, nullptr, result.get()) != 0) {
-        result->gl_pathc = 0;
-    }
-    return result;
-}
-
-// First line of a small attribute file, without its newline; nothing when
-// the file cannot be opened.
-std::optional<std::string> firstLine(const char* path) {
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) {
-        return std::nullopt;
-    }
-    char line[256] = {0};
-    if (std::fgets(line, sizeof line, file) == nullptr) {
-        line[0] = '\0';
-    }
-    std::fclose(file);
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-    }
-    return text;
-}
-
-// The sysfs directory of an ".../idVendor" attribute, with its trailing slash.
-std::optional<std::string> deviceDirectory(const std::string& attributePath) {
-    regex_t pattern;
-    if (regcomp(&pattern, "^(.*)idVendor[ \t\n]*$", REG_EXTENDED) != 0) {
-        return std::nullopt;  // a library never ends its host process
-    }
-    regmatch_t match[2];
-    std::optional<std::string> directory;
-    if (regexec(&pattern, attributePath.c_str(), 2, match, 0) == 0 && match[1].rm_eo >= 0) {
-        directory = attributePath.substr(0, static_cast<size_t>(match[1].rm_eo));
-    }
-    regfree(&pattern);
-    return directory;
-}
-
-// The first entry of `directory` not starting with '.', e.g. "ttyACM0".
-std::optional<std::string> firstVisibleEntry(const char* directory) {
-    DIR* dir = opendir(directory);
-    if (dir == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<std::string> name;
-    while (const struct dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') {
-            name = entry->d_name;
-            break;
-        }
-    }
-    closedir(dir);
-    return name;
 }
 
 // A reply body the host can take: plain (a compressed one that would not
@@ -273,58 +196,11 @@ SerialCommChannel::~SerialCommChannel() {
 }
 
 std::optional<std::string> SerialCommChannel::findUsbDevice() {
-    FILE* listing = popen(BY_ID_COMMAND, "r");
-    if (listing == nullptr) {
-        return std::nullopt;
-    }
-    char line[256] = {0};
-    const bool gotLine = std::fgets(line, sizeof line, listing) != nullptr;
-    pclose(listing);
-    if (!gotLine) {
-        return std::nullopt;
-    }
-    // The link target names the node: "... -> ../../ttyACM12". Take every
-    // digit of the number: stopping at the first would name another device.
-    const char* node = std::strstr(line, "ttyACM");
-    if (node == nullptr) {
-        return std::nullopt;
-    }
-    const size_t prefix = std::strlen("ttyACM");
-    const size_t digits = std::strspn(node + prefix, "0123456789");
-    if (digits == 0) {
-        return std::nullopt;
-    }
-    return "/dev/" + std::string(node, prefix + digits);
+    return findByIdNode();
 }
 
 std::optional<std::string> SerialCommChannel::findUsbDeviceByVendorId() {
-    const GlobResult attributes = expand("/sys/bus/usb/devices/*/idVendor");
-    const char* vendorFile = nullptr;
-    for (size_t i = 0; i < attributes->gl_pathc && vendorFile == nullptr; ++i) {
-        const std::optional<std::string> vendor = firstLine(attributes->gl_pathv[i]);
-        if (!vendor) {
-            return std::nullopt;
-        }
-        if (*vendor == SERIAL_VENDOR_ID) {
-            vendorFile = attributes->gl_pathv[i];
-        }
-    }
-    if (vendorFile == nullptr) {
-        return std::nullopt;
-    }
-    const std::optional<std::string> directory = deviceDirectory(vendorFile);
-    if (!directory) {
-        return std::nullopt;
-    }
-    const GlobResult ttyDirs = expand(*directory + "*/tty/");
-    if (ttyDirs->gl_pathc == 0) {
-        return std::nullopt;
-    }
-    const std::optional<std::string> node = firstVisibleEntry(ttyDirs->gl_pathv[0]);
-    if (!node) {
-        return std::nullopt;
-    }
-    return "/dev/" + *node;
+    return findVendorIdNode();
 }
 
 int SerialCommChannel::openSerial(const std::string& path) {
@@ -466,6 +342,25 @@ int SerialCommChannel::receive(char* buffer, unsigned long length) {
     return got;
 }
 
+// A chunk goes out whole, as a blocking write sends it, but the wait for
+// room on the line ends with the exchange's time-out: then, or when a write
+// fails, the chunk fails.
+int SerialCommChannel::sendWithin(const char* data, unsigned long length,
+                                  const Deadline& deadline) {
+    unsigned long written = 0;
+    while (written < length) {
+        if (!waitWritable(m_fd, deadline)) {
+            return -1;
+        }
+        const int result = send(data + written, static_cast<unsigned int>(length - written));
+        if (result <= 0) {
+            return result;
+        }
+        written += static_cast<unsigned long>(result);
+    }
+    return static_cast<int>(written);
+}
+
 int SerialCommChannel::send_data(zeph::Message& message) {
     // A caller that waited for the device has spent that much of its time-out.
     m_timeRef = Deadline::Clock::now() - m_waited;
@@ -480,21 +375,15 @@ int SerialCommChannel::send_data(zeph::Message& message) {
     unsigned long offset = 0;
     int result;
     for (;;) {
-        // A line that takes nothing more until the time-out fails the send.
-        const bool writable = waitWritable(m_fd, deadline);
         if (pending < CHUNK_SIZE) {
             // The last chunk: on a short write send exactly the rest next
             // pass; a complete one leaves its size for the log line.
-            result = writable
-                         ? send(wire.bytes(offset, pending), static_cast<unsigned int>(pending))
-                         : -1;
+            result = sendWithin(wire.bytes(offset, pending), pending, deadline);
             if (result > 0 && static_cast<unsigned long>(result) < pending) {
                 pending -= static_cast<unsigned long>(result);
             }
         } else {
-            result = writable ? send(wire.bytes(offset, CHUNK_SIZE),
-                                     static_cast<unsigned int>(CHUNK_SIZE))
-                              : -1;
+            result = sendWithin(wire.bytes(offset, CHUNK_SIZE), CHUNK_SIZE, deadline);
             if (result > 0) {
                 pending -= static_cast<unsigned long>(result);
             }

@@ -66,6 +66,7 @@ public:
     int receive_data(const char* expectedCode, zeph::Message& reply, int timeoutMs);
 
 private:
+    int sendWithin(const char* data, unsigned long length, const Deadline& deadline);
     // Counts a failed transfer; the 500th in a row closes the
     // port. True when it did.
     bool closedAfterRepeatedFailure();

@@ -35,10 +35,11 @@ const char READ_ONLY[] = "mount --bind logsDrs logsDrs && mount -o remount,bind,
 const char SMALL[] = "mount -t tmpfs -o size=64k tmpfs logsDrs";
 const char FILL_UP[] = "! cat /dev/zero > logsDrs/filler";  // every free block
 
-// Leaves nothing mounted on logsDrs when it goes, before the scratch directory.
-struct MountsOnLogsDrs {
-    ~MountsOnLogsDrs() {
-        while (shell("umount logsDrs")) {
+// Leaves nothing mounted on `path` when it goes (before the scratch directory).
+struct MountsOn {
+    std::string path;
+    ~MountsOn() {
+        while (shell("umount " + path)) {
         }
     }
 };
@@ -62,7 +63,7 @@ protected:
 
 TEST_F(LogFaults, CallsAreAnsweredAndLinesResumeOnceTheyCanBeWritten) {
     ASSERT_TRUE(insideHarnessNamespace());
-    const MountsOnLogsDrs mounts;
+    const MountsOn mounts{"logsDrs"};
     ASSERT_TRUE(writeFile("logsDrs", "a file in the directory's place\n"));
     EXPECT_FALSE(queryLogged(1));
     fs::remove("logsDrs");
@@ -85,6 +86,12 @@ TEST_F(LogFaults, CallsAreAnsweredAndLinesResumeOnceTheyCanBeWritten) {
 
 std::time_t g_now;
 
+void onTestClock() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    LogDebug::setClock([](std::time_t* out) { return out != nullptr ? *out = g_now : g_now; });
+}
+
 void logAt(const char* stamp, const char* message) {
     struct tm fields {};
     strptime(stamp, "%Y-%m-%d %H:%M:%S", &fields);
@@ -99,10 +106,8 @@ std::string dayLog(const std::string& day) {
 TEST(LogFaultsAtMidnight, YesterdaysLogStaysUntilArchivedAndTheNewDaysLinesResume) {
     ASSERT_TRUE(insideHarnessNamespace());
     const ScopedWorkDir workDir;
-    const MountsOnLogsDrs mounts;
-    setenv("TZ", "UTC", 1);
-    tzset();
-    LogDebug::setClock([](std::time_t* out) { return out != nullptr ? *out = g_now : g_now; });
+    const MountsOn mounts{"logsDrs"};
+    onTestClock();
 
     // Removed before midnight: made again for the new day's file.
     logAt("2024-03-08 23:59:59", "one");
@@ -135,6 +140,57 @@ TEST(LogFaultsAtMidnight, YesterdaysLogStaysUntilArchivedAndTheNewDaysLinesResum
     EXPECT_FALSE(fs::exists("logsDrs/logDrs20240311.log"));
     EXPECT_TRUE(fs::exists("logsDrs/logDrs20240311.tar.gz"));
     EXPECT_EQ(dayLog("20240310"), tenth);
+}
+
+// Programs first on the host's PATH that would leave a mark: the library
+// starts none of them, for a call or at a day change, also once neither
+// /usr/bin/tar nor /bin/tar can run (a file bound over them); the log stays.
+TEST_F(LogFaults, NoProgramIsTakenFromTheHostsPath) {
+    const ScratchDir tools;
+    const fs::path marker = tools.path() / "marker";
+    for (const char* name : {"ls", "grep", "tail", "sh", "tar", "gzip"}) {
+        ASSERT_TRUE(writeFile(tools.path() / name, "#!/bin/sh\ntouch " + marker.string() + "\n"));
+        fs::permissions(tools.path() / name, fs::perms::owner_all);
+    }
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (tools.path().string() + ":" + path).c_str(), 1);
+    EXPECT_TRUE(queryLogged(1));
+    onTestClock();
+    logAt("2024-03-09 23:59:59", "one");
+    logAt("2024-03-10 00:00:01", "two");
+    EXPECT_TRUE(fs::exists("logsDrs/logDrs20240309.tar.gz"));
+
+    const std::string plain = (tools.path() / "not-a-program").string();
+    ASSERT_TRUE(writeFile(plain, "#!/bin/sh\n"));
+    const MountsOn usrBin{"/usr/bin/tar"}, bin{"/bin/tar"};
+    ASSERT_TRUE(
+        shell("mount --bind " + plain + " /usr/bin/tar && mount --bind " + plain + " /bin/tar"));
+    const std::string tenth = dayLog("20240310");
+    logAt("2024-03-11 00:00:01", "three");
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(dayLog("20240310"), tenth);
+    EXPECT_FALSE(fs::exists("logsDrs/logDrs20240310.tar.gz"));
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+// A reply whose fields hold CR LF and other control bytes: one line for the
+// exchange, with the bytes escaped; the host gets the reply as it came.
+TEST_F(LogFaults, ControlBytesInAReplyForgeNoLine) {
+    const std::string forged =
+        "000001|08000|\x1b[2Jok\r\n[2024-01-01.00:00:00] - [info, forjada]|Opera\xc3\xa7\xc3\xa3o";
+    std::string fault = forged;  // the fault line escapes LF only
+    fault.replace(fault.find('\n'), 1, "\\n");
+    faults("next body " + fault);
+    const LogCursor log;
+
+    EXPECT_EQ(std::string(sat.ConsultarSAT(1)), forged);
+    EXPECT_EQ(sat.CodigoErro(), 0);
+    EXPECT_THAT(log.lines(), ::testing::Contains(
+                                 "info|rxCode: ConsultarSAT rxSessao: 000001 rxEEEEE: 08000 "
+                                 "rxCCCC: \\x1B[2Jok\\r\\n[2024-01-01.00:00:00] - [info, forjada] "
+                                 "rxMessage: Opera\xc3\xa7\xc3\xa3o rxBufferSize: " +
+                                 std::to_string(forged.size()) + " status: 0"));
+    EXPECT_EQ(readDriverLog().find("\n[2024-01-01"), std::string::npos);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "NamespaceGuard.h"
 #include "ScopedWorkDir.h"
+#include "TestFiles.h"
 #include "serial/SerialCommChannel.h"
 
 namespace {
@@ -58,6 +59,35 @@ TEST_F(Discovery, ByIdListing) {
     fs::remove_all(BY_ID);
     EXPECT_EQ(channel.findUsbDevice(), std::nullopt);
     EXPECT_EQ(channel.connect_client(), -1);
+}
+
+// "Last" as `ls` lists the entries: by the collation of the environment's
+// locale. In C capitals come first; in Portuguese the letter decides. The
+// locale is built for the test and mounted where the C library looks for it
+// (with LOCPATH instead, newlocale leaks).
+TEST_F(Discovery, ByIdListingInTheOrderOfTheLocale) {
+    const ScratchDir locales;
+    ASSERT_EQ(
+        runCommand("localedef -i pt_BR -f UTF-8 " + (locales.path() / "pt_BR.UTF-8").string() +
+                   " && mount --bind " + locales.path().string() + " /usr/lib/locale")
+            .status,
+        0);
+    link("usb-x_SAT_0003-if00-mfc+_with_musb", "../../ttyACM3");
+    link("usb-Y_SAT_0004-if00-mfc+_with_musb", "../../ttyACM4");
+    const struct {
+        const char* locale;
+        const char* lastListed;
+        const char* node;
+    } cases[] = {{"C", "usb-x_SAT_0003-if00-mfc+_with_musb", "/dev/ttyACM3"},
+                 {"pt_BR.UTF-8", "usb-Y_SAT_0004-if00-mfc+_with_musb", "/dev/ttyACM4"}};
+    for (const auto& c : cases) {
+        setenv("LC_ALL", c.locale, 1);
+        EXPECT_EQ(runCommand("ls " + BY_ID.string() + " | tail -1").text,
+                  c.lastListed + std::string("\n"));
+        EXPECT_EQ(channel.findUsbDevice(), std::optional<std::string>(c.node)) << c.locale;
+    }
+    unsetenv("LC_ALL");
+    runCommand("umount /usr/lib/locale");
 }
 
 TEST_F(Discovery, ANodeThatIsNoTerminalStaysOpenUntilDisconnect) {
