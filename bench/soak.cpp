@@ -73,6 +73,7 @@ public:
         : m_sat(sat),
           m_device(device),
           m_sale(readFile(SATVARO_SOURCE_DIR "/examples/venda.xml")),
+          m_signAC(between(m_sale, "<signAC>", "</signAC>")),
           m_test(readFile(SATVARO_SOURCE_DIR "/examples/fimAfim.xml")),
           m_tooLarge(1600000, 'x') {}
 
@@ -105,6 +106,12 @@ private:
         std::function<std::string(int)> call;
         int replyOfSession = 0;  // the reply is the one given to this session (relative)
     };
+
+    static std::string between(const std::string& text, const std::string& open,
+                               const std::string& close) {
+        const std::size_t begin = text.find(open) + open.size();
+        return text.substr(begin, text.find(close, begin) - begin);
+    }
 
     static std::string sessionText(int session) {
         char text[16];
@@ -152,9 +159,11 @@ private:
                  return d.ConfigurarInterfaceDeRede(s, CODE,
                                                     "<config><tipoLan>DHCP</tipoLan></config>");
              }},
+            // The sale's own signature: the device refuses sales signed otherwise.
             {"AssociarAssinatura", "", 0,
-             [&d](int s) {
-                 return d.AssociarAssinatura(s, CODE, "2345678900019534567890000130", "SIGNATURE");
+             [this, &d](int s) {
+                 return d.AssociarAssinatura(s, CODE, "2345678900019534567890000130",
+                                             m_signAC.c_str());
              }},
             {"AtualizarSoftwareSAT", "", 0,
              [&d](int s) { return d.AtualizarSoftwareSAT(s, CODE); }},
@@ -184,6 +193,7 @@ private:
     LoadedDriver& m_sat;
     SimDevice& m_device;
     const std::string m_sale;
+    const std::string m_signAC;
     const std::string m_test;
     const std::string m_tooLarge;
     std::string m_key;

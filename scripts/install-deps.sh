@@ -3,7 +3,7 @@
 # only when some are missing.
 set -eu
 packages="cmake ninja-build make g++ clang llvm libclang-rt-14-dev binutils
-  zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
+  zlib1g-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
   util-linux procps tar gzip locales faketime tmux python3
   dpkg-dev file groff-base man-db valgrind"
 missing=""

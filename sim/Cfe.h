@@ -1,10 +1,14 @@
 // The fiscal documents the device issues: access keys with their mod-11
-// check digit, the few fields read from a sale document, and the CF-e XML
-// handed back in Base64.
+// check digit, the authorised CF-e of a sale (the sale document completed
+// with what the device computes and adds, signed) and the CF-e of its
+// cancellation.
 #ifndef SATVARO_SIM_CFE_H
 #define SATVARO_SIM_CFE_H
 
 #include <string>
+
+#include "sim/SaleDocument.h"
+#include "sim/XmlNode.h"
 
 namespace satsim {
 
@@ -25,27 +29,37 @@ int mod11CheckDigit(const std::string& digits);
 // The 44 digits: cUF, AAMM, CNPJ, model "59", serial, nCF, cNF, check digit.
 std::string accessKeyDigits(const KeyParts& parts);
 
-// Text of the element at `path` ("emit/CNPJ": the CNPJ inside emit), or ""
-// when absent. Attributes are allowed; nesting of the same name is not.
-std::string xmlText(const std::string& xml, const std::string& path);
-
 // True when `text` is exactly `count` decimal digits.
 bool isDigits(const std::string& text, size_t count);
 
-// What an issued CF-e carries.
-struct CfeFacts {
+// What the device keeps of a CF-e it issued.
+struct IssuedCfe {
     std::string keyDigits;
-    std::string issued;  // YYYYMMDDhhmmss
-    std::string buyer;   // CPF or CNPJ, may be empty
-    std::string total;
-    bool cancellation = false;
-    std::string cancelledKeyDigits;  // for a cancellation
+    std::string issued;         // YYYYMMDDhhmmss
+    std::string total;          // vCFe
+    std::string buyer;          // CPF or CNPJ, "" for an anonymous buyer
+    std::string softwareHouse;  // ide/CNPJ
+    std::string signAC;
+    std::string cashRegister;       // numeroCaixa
+    std::string stateRegistration;  // emit/IE
+    std::string qrSignature;        // assinaturaQRCODE
+    bool cancelled = false;
 };
 
-std::string cfeXml(const CfeFacts& facts);
+// What the QR code of a CF-e encodes, and assinaturaQRCODE signs:
+// "key|AAAAMMDDHHMMSS|vCFe|buyer's CPF or CNPJ, or nothing|signAC".
+std::string qrCodeData(const IssuedCfe& cfe);
 
-// A QR-code signature stand-in: 256 bytes derived from the key, in Base64.
-std::string qrSignature(const std::string& keyDigits);
+// The signed CF-e of a sale, under the key and time already in `cfe`, whose
+// other fields it fills in. A test's CF-e (TesteFimAFim) is marked by
+// tpAmb 2. A compact one echoes of each item only its product's identity
+// and values: for sales whose whole CF-e would outgrow a reply.
+std::string saleCfe(const SaleDocument& sale, bool test, bool compact, IssuedCfe& cfe);
+
+// The signed CF-e cancelling `sale`, under the key and time already in
+// `cancellation`; the cancellation document's ide (CNPJ, signAC,
+// numeroCaixa) replaces the sale's where it gives them.
+std::string cancellationCfe(const IssuedCfe& sale, const XmlNode& request, IssuedCfe& cancellation);
 
 }  // namespace satsim
 

@@ -12,11 +12,15 @@ namespace satsim {
 
 const char* const SatDevice::EMERGENCY_CODE = "00000000";
 const char* const SatDevice::SERIAL = "900000001";
+const char* const SatDevice::TEST_TAXPAYER_CNPJ = "34567890000130";
 
 namespace {
 
 // A CF-e may hold at most 1,500 KB.
 const size_t LARGEST_SALE = 1500 * 1024;
+// The largest reply body a driver takes: its reply buffer holds 1,572,864
+// bytes with the terminating NUL.
+const size_t LARGEST_REPLY = 1572863;
 // The device log it hands out keeps its newest lines up to this size.
 const size_t DEVICE_LOG_LIMIT = 64 * 1024;
 
@@ -57,6 +61,12 @@ std::string join(const std::vector<std::string>& fields) {
     return text;
 }
 
+// A refused sale: 06010 with the rejection's code (CCCC) and message.
+std::string rejection(const std::string& session, const std::string& code,
+                      const std::string& message) {
+    return join({session, resultCode(VENDA, 10), code, message, "", ""});
+}
+
 // "numeroSessao|EEEEE|mensagem|cod|mensagemSEFAZ"; sales and cancellations
 // carry their CCCC after EEEEE: 1999 (unidentified rejection) when the
 // document was refused, 0000 otherwise.
@@ -68,17 +78,16 @@ std::string standardReply(const std::string& session, int family, int detail,
     return join({session, resultCode(family, detail), refused ? "1999" : "0000", message, "", ""});
 }
 
-std::string now(const char* format) {
-    std::time_t seconds = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
-    char text[32];
-    std::strftime(text, sizeof text, format, &local);
-    return text;
-}
-
-std::string timestamp() {
-    return now("%Y%m%d%H%M%S");
+// The reply with the whole CF-e, or, when that would not fit a reply, with
+// its items echoed compactly; "" when neither fits.
+template <typename Reply>
+std::string fittingReply(Reply reply) {
+    for (bool compact : {false, true}) {
+        std::string text = reply(compact);
+        if (text.size() <= LARGEST_REPLY)
+            return text;
+    }
+    return std::string();
 }
 
 // Splits a request body into `count` fields; the last one keeps the rest,
@@ -112,7 +121,10 @@ std::string lastDigits(const std::string& key) {
 }  // namespace
 
 SatDevice::SatDevice(const DeviceSettings& settings)
-    : m_code(settings.activationCode), m_activated(settings.activated) {
+    : m_code(settings.activationCode),
+      m_activated(settings.activated),
+      m_clock(settings.clock),
+      m_random(settings.seeded ? settings.seed : std::random_device()()) {
     log("Equipamento SAT ligado");
 }
 
@@ -160,6 +172,19 @@ std::string SatDevice::answer(const std::string& command, const std::string& bod
     remember(fields[0], reply);
     log(command + " sessao " + fields[0] + ": " + splitFields(reply, 3)[1]);
     return reply;
+}
+
+std::string SatDevice::now(const char* format) const {
+    std::tm local{};
+    if (m_clock.empty()) {
+        std::time_t seconds = std::time(nullptr);
+        ::localtime_r(&seconds, &local);
+    } else {
+        ::strptime(m_clock.c_str(), "%Y%m%d%H%M%S", &local);
+    }
+    char text[32];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
 }
 
 void SatDevice::remember(const std::string& session, const std::string& reply) {
@@ -211,35 +236,43 @@ std::string SatDevice::comunicarCertificado(const Fields& f) {
     return standardReply(f[0], CERTIFICADO, 0, "Certificado transmitido com sucesso");
 }
 
-std::string SatDevice::nextKeyDigits(const std::string& uf, const std::string& cnpj,
-                                     unsigned number) const {
+// A new CF-e's key (numbered next; cNF drawn) and time.
+IssuedCfe SatDevice::nextCfe(const std::string& uf, const std::string& cnpj) {
     char numberText[8], codeText[8];
-    std::snprintf(numberText, sizeof numberText, "%06u", number % 1000000);
-    std::snprintf(codeText, sizeof codeText, "%06u", (number * 7919u + 104729u) % 1000000);
-    return accessKeyDigits({uf, now("%y%m"), cnpj, SERIAL, numberText, codeText});
+    std::snprintf(numberText, sizeof numberText, "%06u", (m_documents + 1) % 1000000);
+    std::snprintf(codeText, sizeof codeText, "%06u", static_cast<unsigned>(m_random() % 1000000));
+    IssuedCfe cfe;
+    cfe.keyDigits = accessKeyDigits({uf, now("%y%m"), cnpj, SERIAL, numberText, codeText});
+    cfe.issued = timestamp();
+    return cfe;
 }
 
-// Issues a CF-e for a sale document: cUF, emitter CNPJ, total and buyer
-// come from the document when it has them. Returns its XML.
-std::string SatDevice::issue(const std::string& data, bool testOnly, Sale& sale) {
-    std::string uf = xmlText(data, "cUF");
-    std::string cnpj = xmlText(data, "emit/CNPJ");
-    sale.total = xmlText(data, "total/vCFe");
-    sale.buyer = xmlText(data, "dest/CPF");
-    if (sale.buyer.empty())
-        sale.buyer = xmlText(data, "dest/CNPJ");
-    if (sale.total.empty())
-        sale.total = "0.00";
-    unsigned number = testOnly ? m_documents + 1 : ++m_documents;
-    sale.keyDigits =
-        nextKeyDigits(isDigits(uf, 2) ? uf : m_uf, isDigits(cnpj, 14) ? cnpj : m_cnpj, number);
-    sale.issued = timestamp();
-    CfeFacts facts;
-    facts.keyDigits = sale.keyDigits;
-    facts.issued = sale.issued;
-    facts.buyer = sale.buyer;
-    facts.total = sale.total;
-    return cfeXml(facts);
+// The checks a device makes that point-of-sale programs commonly trip, in
+// this order; each refusal names the field.
+bool SatDevice::refuses(const SaleDocument& sale, std::string& code, std::string& message) const {
+    const XmlNode& info = sale.info();
+    if (sale.items().empty()) {
+        code = "1201";
+        message = "CF-e sem itens (det)";
+    } else if (info.textAt("emit/CNPJ") != m_cnpj) {
+        code = "1202";
+        message = "emit/CNPJ difere do CNPJ do contribuinte ativado (" + m_cnpj + ")";
+    } else if (!m_acSignature.empty() && (info.textAt("ide/CNPJ") != m_acCnpj ||
+                                          info.textAt("ide/signAC") != m_acSignature)) {
+        code = "1203";
+        message = "ide/CNPJ e ide/signAC diferem da assinatura vinculada (AssociarAssinatura)";
+    } else if (!sale.valueProblem().empty()) {
+        code = "1204";
+        message = sale.valueProblem();
+    } else if (sale.paid() < sale.total()) {
+        code = "1205";
+        message = "pgto/MP/vMP: pagamento de " + sale.paid().text() + " menor que o total " +
+                  sale.total().text();
+    } else {
+        return false;
+    }
+    message = "Rejeição: " + message;
+    return true;
 }
 
 std::string SatDevice::enviarDadosVenda(const Fields& f) {
@@ -250,16 +283,25 @@ std::string SatDevice::enviarDadosVenda(const Fields& f) {
         return standardReply(session, VENDA, 6, "SAT bloqueado pelo contribuinte");
     if (f[2].size() > LARGEST_SALE)
         return standardReply(session, VENDA, 5, "Tamanho do CF-e-SAT superior a 1.500KB");
-    if (f[2].empty())
+    const SaleDocument sale(f[2]);
+    if (f[2].empty() || !sale.readable())
         return standardReply(session, VENDA, 10, "Erro de validação do conteúdo");
-    Sale sale;
-    std::string xml = issue(f[2], false, sale);
-    m_sales.push_back(sale);
-    m_lastFiscalReply =
-        join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas", "", "",
-              Base64::encode(xml), sale.issued, "CFe" + sale.keyDigits, sale.total, sale.buyer,
-              qrSignature(sale.keyDigits)});
-    return m_lastFiscalReply;
+    std::string code, message;
+    if (refuses(sale, code, message))
+        return rejection(session, code, message);
+    IssuedCfe cfe = nextCfe(m_uf, m_cnpj);
+    std::string reply = fittingReply([&](bool compact) {
+        std::string xml = saleCfe(sale, false, compact, cfe);
+        return join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas",
+                     "", "", Base64::encode(xml), cfe.issued, "CFe" + cfe.keyDigits, cfe.total,
+                     cfe.buyer, cfe.qrSignature});
+    });
+    if (reply.empty())
+        return standardReply(session, VENDA, 5, "Tamanho do CF-e-SAT superior a 1.500KB");
+    ++m_documents;
+    m_sales.push_back(cfe);
+    m_lastFiscalReply = reply;
+    return reply;
 }
 
 // Only the last sale can be cancelled, once, and only by its key.
@@ -271,20 +313,19 @@ std::string SatDevice::cancelarUltimaVenda(const Fields& f) {
         return standardReply(session, CANCELAMENTO, 2, "Cupom inválido");
     if (f[3].empty())
         return standardReply(session, CANCELAMENTO, 7, "Erro de validação do conteúdo");
-    Sale& sale = m_sales.back();
+    IssuedCfe& sale = m_sales.back();
+    XmlNode request;
+    XmlNode::parse(f[3], request);
+    const XmlNode* given = request.child("infCFe");
+    IssuedCfe cancellation = nextCfe(sale.keyDigits.substr(0, 2), sale.keyDigits.substr(6, 14));
+    std::string xml = cancellationCfe(sale, given != nullptr ? *given : XmlNode(), cancellation);
     sale.cancelled = true;
-    CfeFacts facts;
-    facts.keyDigits =
-        nextKeyDigits(sale.keyDigits.substr(0, 2), sale.keyDigits.substr(6, 14), ++m_documents);
-    facts.issued = timestamp();
-    facts.buyer = sale.buyer;
-    facts.total = sale.total;
-    facts.cancellation = true;
-    facts.cancelledKeyDigits = sale.keyDigits;
-    m_lastFiscalReply = join({session, resultCode(CANCELAMENTO, 0), "0000",
-                              "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
-                              Base64::encode(cfeXml(facts)), facts.issued, "CFe" + facts.keyDigits,
-                              sale.total, sale.buyer, qrSignature(facts.keyDigits)});
+    ++m_documents;
+    m_lastFiscalReply =
+        join({session, resultCode(CANCELAMENTO, 0), "0000",
+              "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
+              Base64::encode(xml), cancellation.issued, "CFe" + cancellation.keyDigits,
+              cancellation.total, cancellation.buyer, cancellation.qrSignature});
     return m_lastFiscalReply;
 }
 
@@ -292,15 +333,21 @@ std::string SatDevice::consultarSat(const Fields& f) {
     return standardReply(f[0], CONSULTA, 0, "SAT em Operação");
 }
 
+// The test's CF-e is built like a sale's, without the sale's checks, and
+// takes no number of its own.
 std::string SatDevice::testeFimAFim(const Fields& f) {
     const std::string& session = f[0];
     if (!m_activated)
         return standardReply(session, FIM_A_FIM, 2, "SAT ainda não ativado");
-    Sale test;
-    std::string xml = issue(f[2], true, test);
-    return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "",
-                 Base64::encode(xml), test.issued, test.keyDigits.substr(31, 6),
-                 "CFe" + test.keyDigits});
+    const SaleDocument sale(f[2]);
+    IssuedCfe cfe = nextCfe(m_uf, m_cnpj);
+    std::string reply = fittingReply([&](bool compact) {
+        std::string xml = saleCfe(sale, true, compact, cfe);
+        return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "",
+                     Base64::encode(xml), cfe.issued, cfe.keyDigits.substr(31, 6),
+                     "CFe" + cfe.keyDigits});
+    });
+    return reply.empty() ? standardReply(session, FIM_A_FIM, 99, "Erro desconhecido") : reply;
 }
 
 std::string SatDevice::consultarStatusOperacional(const Fields& f) {
@@ -359,9 +406,11 @@ std::string SatDevice::consultarUltimaSessaoFiscal(const Fields& f) {
 std::string SatDevice::configurarRede(const Fields& f) {
     if (f[2].empty())
         return standardReply(f[0], REDE, 2, "Dados fora do padrão a ser informado");
-    std::string lanType = xmlText(f[2], "tipoLan");
-    if (!lanType.empty())
-        m_lanType = lanType;
+    XmlNode configuration;
+    const XmlNode* lanType =
+        XmlNode::parse(f[2], configuration) ? configuration.findAnywhere("tipoLan") : nullptr;
+    if (lanType != nullptr && !lanType->text.empty())
+        m_lanType = lanType->text;
     return standardReply(f[0], REDE, 0, "Rede Configurada com Sucesso");
 }
 
@@ -370,6 +419,8 @@ std::string SatDevice::associarAssinatura(const Fields& f) {
         return standardReply(f[0], ASSINATURA, 3, "Assinatura fora do padrão especificado");
     if (!isDigits(f[2], 28))
         return standardReply(f[0], ASSINATURA, 4, "Erro de validação do conteúdo");
+    m_acCnpj = f[2].substr(0, 14);
+    m_acSignature = f[3];
     return standardReply(f[0], ASSINATURA, 0, "Assinatura do AC Registrada");
 }
 

@@ -4,15 +4,25 @@
 #ifndef SATVARO_SIM_SATDEVICE_H
 #define SATVARO_SIM_SATDEVICE_H
 
+#include <cstdint>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "sim/Cfe.h"
 
 namespace satsim {
 
 struct DeviceSettings {
     std::string activationCode = "12345678";
     bool activated = false;
+    // A clock standing still at this time (YYYYMMDDhhmmss); "" for the
+    // system's clock.
+    std::string clock;
+    // Seeds the cNF of the keys; unseeded, every run draws its own.
+    bool seeded = false;
+    std::uint64_t seed = 0;
 };
 
 class SatDevice {
@@ -21,6 +31,8 @@ public:
     static const char* const EMERGENCY_CODE;
     // The device's serial number, part of every access key.
     static const char* const SERIAL;
+    // The taxpayer of an activated device until AtivarSAT names another.
+    static const char* const TEST_TAXPAYER_CNPJ;
 
     explicit SatDevice(const DeviceSettings& settings);
 
@@ -30,14 +42,6 @@ public:
 private:
     using Fields = std::vector<std::string>;
     using Handler = std::string (SatDevice::*)(const Fields&);
-
-    struct Sale {
-        std::string keyDigits;
-        std::string total;
-        std::string buyer;
-        std::string issued;
-        bool cancelled = false;
-    };
 
     struct Command {
         Handler handler;
@@ -66,21 +70,27 @@ private:
     std::string reiniciar(const Fields& f);
     std::string enviarStatusAc(const Fields& f);
 
-    std::string issue(const std::string& data, bool testOnly, Sale& sale);
-    std::string nextKeyDigits(const std::string& uf, const std::string& cnpj,
-                              unsigned number) const;
+    bool refuses(const SaleDocument& sale, std::string& code, std::string& message) const;
+    IssuedCfe nextCfe(const std::string& uf, const std::string& cnpj);
     void remember(const std::string& session, const std::string& reply);
     void log(const std::string& text);
+    std::string now(const char* format) const;
+    std::string timestamp() const { return now("%Y%m%d%H%M%S"); }
 
     std::string m_code;
     bool m_activated;
     bool m_blocked = false;
     bool m_csrPending = false;
-    std::string m_cnpj = "11222333000181";
+    std::string m_cnpj = TEST_TAXPAYER_CNPJ;
     std::string m_uf = "35";
     std::string m_lanType = "DHCP";
+    // The software house's CNPJ and signature (signAC) of AssociarAssinatura.
+    std::string m_acCnpj;
+    std::string m_acSignature;
+    std::string m_clock;
+    std::mt19937_64 m_random;
     unsigned m_documents = 0;  // CF-e numbers issued (sales and cancellations)
-    std::vector<Sale> m_sales;
+    std::vector<IssuedCfe> m_sales;
     std::string m_lastFiscalReply;
     std::map<std::string, std::string> m_replies;  // by session number
     std::string m_log;

@@ -1,11 +1,15 @@
 // satvaro-sim: a SAT device on the master side of a pty.
 //
 //   satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] [--activated]
+//               [--seed N] [--clock YYYYMMDDhhmmss]
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
+#include "sim/Cfe.h"
 #include "sim/Simulator.h"
 
 namespace {
@@ -19,24 +23,41 @@ void requestStop(int) {
 int usage() {
     std::fprintf(stderr,
                  "usage: satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] "
-                 "[--activated]\n");
+                 "[--activated] [--seed N] [--clock YYYYMMDDhhmmss]\n");
     return 2;
+}
+
+bool isNumber(const std::string& text) {
+    return !text.empty() && satsim::isDigits(text, text.size()) && text.size() <= 19;
+}
+
+// YYYYMMDDhhmmss, a time that exists.
+bool isTime(const std::string& text) {
+    std::tm time{};
+    const char* end = ::strptime(text.c_str(), "%Y%m%d%H%M%S", &time);
+    return satsim::isDigits(text, 14) && end != nullptr && *end == '\0';
 }
 
 bool parseOptions(int argc, char** argv, satsim::SimulatorOptions& options) {
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (option == "--state-dir" && hasValue)
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (option == "--state-dir" && value) {
             options.stateDir = argv[++i];
-        else if (option == "--link" && hasValue)
+        } else if (option == "--link" && value) {
             options.linkPath = argv[++i];
-        else if (option == "--activation-code" && hasValue)
+        } else if (option == "--activation-code" && value) {
             options.device.activationCode = argv[++i];
-        else if (option == "--activated")
+        } else if (option == "--activated") {
             options.device.activated = true;
-        else
+        } else if (option == "--seed" && value && isNumber(value)) {
+            options.device.seeded = true;
+            options.device.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (option == "--clock" && value && isTime(value)) {
+            options.device.clock = argv[++i];
+        } else {
             return false;
+        }
     }
     return !options.stateDir.empty();
 }

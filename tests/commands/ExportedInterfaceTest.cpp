@@ -12,6 +12,7 @@
 
 #include "DriverLog.h"
 #include "DriverOnDevice.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -99,7 +100,8 @@ TEST_F(ExportedInterface, RepliesFillTheSameBufferWithoutRemnants) {
 // cancellation, the sixth of ExtrairLogs; other replies have none, and
 // asking prints their fields instead.
 TEST_F(ExportedInterface, Base64ToAsciiDecodesTheDocumentOfTheLastReply) {
-    const std::string sale = sat.EnviarDadosVenda(1, CODE, "<CFe><infCFe/></CFe>");
+    const std::string sale =
+        sat.EnviarDadosVenda(1, CODE, readFile(SATVARO_SOURCE_DIR "/examples/venda.xml").c_str());
     ASSERT_EQ(sat.CodigoErro(), 0);
     EXPECT_THAT(std::string(sat.Base64ToAscii()), StartsWith("<?xml version=\"1.0\""));
     const std::string key = sale.substr(sale.find("|CFe") + 1, 47);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/Message.h"
+#include "sim/SatDevice.h"
 
 class DeviceClient {
 public:
@@ -67,9 +68,11 @@ protected:
         return call(code, body).at(1);
     }
 
-    // Activates the device (session 000001, activation code 12345678).
+    // Activates the device (session 000001, activation code 12345678) for
+    // the taxpayer of examples/venda.xml.
     void activate() {
-        ASSERT_EQ("04000", result("AtivarSAT", "000001|1|12345678|11222333000181|35"));
+        ASSERT_EQ("04000", result("AtivarSAT", std::string("000001|1|12345678|") +
+                                                   satsim::SatDevice::TEST_TAXPAYER_CNPJ + "|35"));
     }
 
     DeviceClient client;

@@ -1,13 +1,72 @@
 // The simulated device through its line: every command of the catalogue in
-// its reply layout, the document a sale hands back, and the state the device
-// keeps across requests (activation, its code, blocking, the last sale and
-// its cancellation, past sessions).
+// its reply layout, the CF-e of a sale and of its cancellation (signatures
+// verified with the certificate they carry), the sales it refuses, and the
+// state the device keeps across requests (activation, its code, blocking,
+// the last sale and its cancellation, past sessions). The device runs with
+// a fixed seed and clock, so that a sale's CF-e can be a golden file.
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <cstdlib>
+#include <regex>
+
 #include "SimTest.h"
+#include "TestFiles.h"
 #include "commands/Base64.h"
 #include "sim/Cfe.h"
 #include "sim/SatDevice.h"
+#include "sim/XmlNode.h"
 
 namespace {
+
+const std::string SALE = readFile(SATVARO_SOURCE_DIR "/examples/venda.xml");
+const char GOLDEN_SALE[] = SATVARO_SOURCE_DIR "/tests/sim/venda.cfe.xml";
+
+// The element `name` of `xml`, tags included, as the text has it.
+std::string element(const std::string& xml, const std::string& name) {
+    const size_t begin = xml.find("<" + name);
+    const size_t end = xml.find("</" + name + ">");
+    return begin < end && end != std::string::npos
+               ? xml.substr(begin, end + name.size() + 3 - begin)
+               : std::string();
+}
+
+// True when `signature` is the RSA-SHA256 signature of `data` by the key of
+// `certificate` (both in Base64).
+bool verifies(const std::string& certificate, const std::string& data,
+              const std::string& signature) {
+    const std::string der = Base64::decode(certificate), raw = Base64::decode(signature);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(der.data());
+    X509* x509 = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()));
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    const bool verified =
+        x509 != nullptr &&
+        EVP_DigestVerifyInit(context, nullptr, EVP_sha256(), nullptr, X509_get0_pubkey(x509)) ==
+            1 &&
+        EVP_DigestVerify(context, reinterpret_cast<const unsigned char*>(raw.data()), raw.size(),
+                         reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+    EVP_MD_CTX_free(context);
+    X509_free(x509);
+    return verified;
+}
+
+// The CF-e's enveloped signature and its assinaturaQRCODE, the signature of
+// `qrData`, verify. The device writes canonically: the signed texts are the
+// document's own, SignedInfo with the namespace it inherits.
+void expectSigned(const std::string& xml, const std::string& qrData) {
+    satsim::XmlNode cfe;
+    ASSERT_TRUE(satsim::XmlNode::parse(xml, cfe));
+    const std::string certificate = cfe.textAt("Signature/KeyInfo/X509Data/X509Certificate");
+    const std::string info = element(xml, "infCFe");
+    unsigned char digest[32];
+    ASSERT_EQ(1, EVP_Digest(info.data(), info.size(), digest, nullptr, EVP_sha256(), nullptr));
+    EXPECT_EQ(Base64::encode(digest, sizeof digest),
+              cfe.textAt("Signature/SignedInfo/Reference/DigestValue"));
+    const std::string signedInfo = "<SignedInfo xmlns=\"http://www.w3.org/2000/09/xmldsig#\"" +
+                                   element(xml, "SignedInfo").substr(11);
+    EXPECT_TRUE(verifies(certificate, signedInfo, cfe.textAt("Signature/SignatureValue")));
+    EXPECT_TRUE(verifies(certificate, qrData, cfe.textAt("infCFe/ide/assinaturaQRCODE")));
+}
 
 using SimulatedDevice = SimTest;
 
@@ -15,15 +74,15 @@ TEST_F(SimulatedDevice, EveryCommandAnswersWithItsSuccessCodeInItsLayout) {
     activate();
     const struct {
         const char* command;
-        const char* body;
+        std::string body;
         const char* result;
         size_t fields;
         const char* session;  // the reply's session: a past one for the replaying commands
     } catalogue[] = {
         {"ConsultarSAT", "000002", "08000", 5, "000002"},
         {"ComunicarCertificadoICPBRASIL", "000003|12345678|MIICcert", "05000", 5, "000003"},
-        {"EnviarDadosVenda", "000004|12345678|<CFe><infCFe/></CFe>", "06000", 12, "000004"},
-        {"TesteFimAFim", "000005|12345678|<CFe><infCFe/></CFe>", "09000", 9, "000005"},
+        {"EnviarDadosVenda", "000004|12345678|" + SALE, "06000", 12, "000004"},
+        {"TesteFimAFim", "000005|12345678|" + SALE, "09000", 9, "000005"},
         {"ConsultarStatusOperacional", "000006|12345678", "10000", 28, "000006"},
         {"ConsultarStatusOperacionalMFE", "000007|12345678", "10000", 28, "000007"},
         {"ConsultarNumeroSessao", "000008|12345678|000002", "08000", 5, "000002"},
@@ -52,45 +111,105 @@ TEST_F(SimulatedDevice, EveryCommandAnswersWithItsSuccessCodeInItsLayout) {
     EXPECT_EQ("07000", result("CancelarUltimaVenda", "000022|87654321|" + saleKey + "|<CFeCanc/>"));
 }
 
-TEST_F(SimulatedDevice, SaleHandsBackTheIssuedDocumentBuiltFromTheSaleData) {
+// examples/venda.xml: 2 x 18.90 + 24.50 = 62.30, less 0.30 on the sub-total:
+// 62.00; 70.00 paid: 8.00 change.
+TEST_F(SimulatedDevice, SaleHandsBackItsCfeCompletedAndSigned) {
     activate();
-    const std::string sale =
-        "<CFe><infCFe><ide><cUF>41</cUF><CNPJ>16716114000172</CNPJ></ide>"
-        "<emit><CNPJ>08723218000186</CNPJ></emit><dest><CPF>12345678909</CPF></dest>"
-        "<total><vCFe>25.90</vCFe></total></infCFe></CFe>";
-    std::vector<std::string> fields = call("EnviarDadosVenda", "000002|12345678|" + sale);
+    const std::vector<std::string> fields = call("EnviarDadosVenda", "000002|12345678|" + SALE);
     ASSERT_EQ(12u, fields.size());
-    EXPECT_TRUE(satsim::isDigits(fields[7], 14)) << fields[7];
-    const std::string& key = fields[8];
-    ASSERT_EQ(47u, key.size());
-    EXPECT_EQ("CFe41" + fields[7].substr(2, 4) + "08723218000186" + "59" +
-                  satsim::SatDevice::SERIAL + "000001",
-              key.substr(0, 40));
-    EXPECT_EQ(key.back() - '0', satsim::mod11CheckDigit(key.substr(3, 43)));
+    const std::string xml = Base64::decode(fields[6]);
+    if (std::getenv("SATVARO_UPDATE_GOLDEN") != nullptr)
+        writeFile(GOLDEN_SALE, xml);
+    EXPECT_EQ(readFile(GOLDEN_SALE), xml);
+    satsim::XmlNode cfe;
+    ASSERT_TRUE(satsim::XmlNode::parse(xml, cfe));
+    EXPECT_EQ("62.00", fields[9]);
+    EXPECT_EQ("62.00", cfe.textAt("infCFe/total/vCFe"));
+    EXPECT_EQ("8.00", cfe.textAt("infCFe/pgto/vTroco"));
+    EXPECT_EQ(fields[11], cfe.textAt("infCFe/ide/assinaturaQRCODE"));
+    const std::string key = fields[8].substr(3);
+    expectSigned(xml, key + "|" + fields[7] + "|62.00||" + cfe.textAt("infCFe/ide/signAC"));
+    EXPECT_EQ(key.back() - '0', satsim::mod11CheckDigit(key.substr(0, 43)));
     // The check digit of a key issued by a real device.
     EXPECT_EQ(8, satsim::mod11CheckDigit("3515070872321800018659900004019000021513340"));
-    EXPECT_EQ("25.90", fields[9]);
-    EXPECT_EQ("12345678909", fields[10]);
-    EXPECT_EQ(256u, Base64::decode(fields[11]).size());
-    const std::string xml = Base64::decode(fields[6]);
-    EXPECT_NE(std::string::npos, xml.find("Id=\"" + key + "\"")) << xml;
-    EXPECT_EQ("12345678909", satsim::xmlText(xml, "dest/CPF"));
+}
 
-    fields = call("EnviarDadosVenda", "000003|12345678|<CFe/>");
+// Rows change examples/venda.xml (62.00 to pay, 70.00 paid), after
+// associating a signature where they say; accepted rows show the edge.
+TEST_F(SimulatedDevice, SalesTheDeviceRefusesNameTheField) {
+    activate();
+    satsim::XmlNode sale;
+    ASSERT_TRUE(satsim::XmlNode::parse(SALE, sale));
+    const std::string signAC = sale.textAt("infCFe/ide/signAC");
+    const std::string cnpjs = "2345678900019534567890000130|";
+    const struct {
+        const char* pattern;
+        const char* replacement;
+        std::string associated;  // AssociarAssinatura's CNPJs and signature
+        const char* result;
+        const char* code;
+        const char* field;
+    } rows[] = {
+        {"<det [\\s\\S]*</det>", "", "", "06010", "1201", "(det)"},
+        {"34567890000130", "11222333000181", "", "06010", "1202", "emit/CNPJ"},
+        {"<qCom>2.0000", "<qCom>2,0000", "", "06010", "1204", "det[1]/prod/qCom"},
+        {"<vUnCom>24.50", "<vUnCom>24.5O", "", "06010", "1204", "det[2]/prod/vUnCom"},
+        {"70.00", "61.99", "", "06010", "1205", "pgto/MP/vMP"},
+        {"70.00", "62.00", "", "06000", "0000", ""},
+        {"", "", cnpjs + signAC, "06000", "0000", ""},
+        {"", "", cnpjs + "T1RIRVI=", "06010", "1203", "ide/signAC"},
+    };
+    int session = 2;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.pattern) + " " + row.associated);
+        if (!row.associated.empty()) {
+            ASSERT_EQ("13000", result("AssociarAssinatura",
+                                      std::to_string(++session) + "|12345678|" + row.associated));
+        }
+        const std::string document =
+            std::regex_replace(SALE, std::regex(row.pattern), row.replacement);
+        const std::vector<std::string> fields =
+            call("EnviarDadosVenda", std::to_string(++session) + "|12345678|" + document);
+        ASSERT_GE(fields.size(), 6u);
+        EXPECT_EQ(row.result, fields[1]);
+        EXPECT_EQ(row.code, fields[2]);
+        EXPECT_NE(std::string::npos, fields[3].find(row.field)) << fields[3];
+    }
+}
+
+// The console's cancellation document, with a cashier of its own.
+TEST_F(SimulatedDevice, CancellationNamesTheSaleAndSignsItsOwnCfe) {
+    activate();
+    const std::vector<std::string> sale = call("EnviarDadosVenda", "000002|12345678|" + SALE);
+    ASSERT_EQ(12u, sale.size());
+    const std::vector<std::string> fields = call(
+        "CancelarUltimaVenda",
+        "000003|12345678|" + sale[8] + "|<CFeCanc><infCFe chCanc=\"" + sale[8] +
+            "\"><ide><CNPJ>23456789000195</CNPJ><signAC>AC</signAC><numeroCaixa>002"
+            "</numeroCaixa></ide><emit></emit><dest></dest><total></total></infCFe></CFeCanc>");
     ASSERT_EQ(12u, fields.size());
-    EXPECT_EQ("CFe35", fields[8].substr(0, 5)) << "without sale data, the activation's";
-    EXPECT_EQ("11222333000181", fields[8].substr(9, 14));
-    EXPECT_EQ("000002", fields[8].substr(34, 6)) << "sales are numbered in turn";
-    EXPECT_EQ("0.00", fields[9]);
+    const std::string xml = Base64::decode(fields[6]);
+    satsim::XmlNode cfe;
+    ASSERT_TRUE(satsim::XmlNode::parse(xml, cfe));
+    ASSERT_NE(nullptr, cfe.child("infCFe"));
+    const satsim::XmlNode& info = *cfe.child("infCFe");
+    EXPECT_EQ(sale[8], info.attribute("chCanc"));
+    EXPECT_EQ(fields[8], info.attribute("Id"));
+    EXPECT_NE(sale[8], fields[8]);
+    EXPECT_EQ(sale[7], info.textAt("dEmi") + info.textAt("hEmi"));
+    EXPECT_EQ("62.00", fields[9]);
+    EXPECT_EQ("62.00", info.textAt("total/vCFe"));
+    EXPECT_EQ("002", info.textAt("ide/numeroCaixa"));
+    expectSigned(xml, fields[8].substr(3) + "|" + fields[7] + "|62.00||AC");
 }
 
 TEST_F(SimulatedDevice, SalesWaitForActivationWhichHappensOnce) {
     EXPECT_EQ("06002", result("EnviarDadosVenda", "000001|12345678|<CFe/>"));
     EXPECT_EQ("04002", result("AtivarSAT", "000003|1|12345678|1122233300018|35"))
         << "13-digit CNPJ";
-    EXPECT_EQ("04000", result("AtivarSAT", "000004|1|12345678|11222333000181|35"));
-    EXPECT_EQ("04003", result("AtivarSAT", "000005|1|12345678|11222333000181|35"));
-    EXPECT_EQ("06000", result("EnviarDadosVenda", "000006|12345678|<CFe/>"));
+    activate();
+    EXPECT_EQ("04003", result("AtivarSAT", "000005|1|12345678|34567890000130|35"));
+    EXPECT_EQ("06000", result("EnviarDadosVenda", "000006|12345678|" + SALE));
 }
 
 TEST_F(SimulatedDevice, ActivationCodeIsCheckedAndReplaced) {
@@ -115,13 +234,14 @@ TEST_F(SimulatedDevice, ActivationCodeIsCheckedAndReplaced) {
 TEST_F(SimulatedDevice, BlockingCancellationAndPastSessions) {
     activate();
     EXPECT_EQ("07002", result("CancelarUltimaVenda", "000002|12345678|CFe0|<CFeCanc/>"));
-    const std::string first = call("EnviarDadosVenda", "000003|12345678|<CFe/>").at(8);
-    const std::string sale = client.call("EnviarDadosVenda", "000004|12345678|<CFe/>");
+    const std::string first = call("EnviarDadosVenda", "000003|12345678|" + SALE).at(8);
+    const std::string sale = client.call("EnviarDadosVenda", "000004|12345678|" + SALE);
     const std::string last = sale.substr(sale.find("|CFe") + 1, 47);
+    EXPECT_EQ("000002", last.substr(34, 6)) << "sales are numbered in turn";
 
     EXPECT_EQ("16000", result("BloquearSAT", "000005|12345678"));
     EXPECT_EQ("16002", result("BloquearSAT", "000006|12345678"));
-    EXPECT_EQ("06006", result("EnviarDadosVenda", "000007|12345678|<CFe/>"));
+    EXPECT_EQ("06006", result("EnviarDadosVenda", "000007|12345678|" + SALE));
     EXPECT_EQ("07003", result("CancelarUltimaVenda", "000008|12345678|" + last + "|<CFeCanc/>"));
     EXPECT_EQ("2", call("ConsultarStatusOperacional", "000009|12345678").at(27));
     EXPECT_EQ("17000", result("DesbloquearSAT", "000010|12345678"));
