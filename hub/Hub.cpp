@@ -1,6 +1,7 @@
 #include "hub/Hub.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -48,6 +49,17 @@ void Hub::Server::widenBacklog() {
     // httplib listens with a backlog of 5: tills connecting at the same moment
     // would find the queue full and retry a second later.
     ::listen(svr_sock_, SOMAXCONN);
+}
+
+// httplib's own stop does nothing until the serving loop has begun: a stop
+// signal that came first would be lost. Without its socket the loop ends, or
+// never begins.
+void Hub::Server::closeListener() {
+    const socket_t listener = svr_sock_.exchange(INVALID_SOCKET);
+    if (listener != INVALID_SOCKET) {
+        ::shutdown(listener, SHUT_RDWR);
+        ::close(listener);
+    }
 }
 
 Hub::Hub(const HubConfig& config, SessionNumbers& sessions, ActivationCode& code)
@@ -102,7 +114,7 @@ void Hub::serve() {
 }
 
 void Hub::stop() {
-    m_server.stop();
+    m_server.closeListener();
 }
 
 const SatFunction* Hub::functionOf(const std::string& path) const {

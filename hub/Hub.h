@@ -35,10 +35,12 @@ public:
     void stop();
 
 private:
-    // httplib's server, with room for the connections of every till at once.
+    // httplib's server, with room for the connections of every till at once,
+    // and a stop that also holds when it comes before the serving starts.
     class Server : public httplib::Server {
     public:
         void widenBacklog();
+        void closeListener();
     };
 
     bool screen(const httplib::Request& request, httplib::Response& response) const;

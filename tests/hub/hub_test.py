@@ -294,6 +294,7 @@ REFUSALS = [
 def case_refusals(args, state):
     """Each refusal's status and JSON error; nothing reaches the device, and
     the hub goes on serving."""
+    Hub(args.hub, state).stop()  # a stop as soon as it listens is not lost
     hub = Hub(args.hub, state)
     for what, method, path, body, headers, status, words in REFUSALS:
         got, reply = post(hub, path, method=method, body=body, headers=headers)
