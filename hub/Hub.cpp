@@ -97,12 +97,14 @@ Hub::Hub(const HubConfig& config, SessionNumbers& sessions, ActivationCode& code
 }
 
 bool Hub::bind(std::string& error) {
+    errno = 0;
     const bool bound = m_config.port == 0
                            ? (m_port = m_server.bind_to_any_port(m_config.listenAddress)) > 0
                            : m_server.bind_to_port(m_config.listenAddress, m_port = m_config.port);
     if (!bound) {
         error = "cannot listen on " + m_config.listenAddress + " port " +
-                std::to_string(m_config.port) + ": " + std::strerror(errno);
+                std::to_string(m_config.port) + ": " +
+                (errno != 0 ? std::strerror(errno) : "not an address of this machine");
         return false;
     }
     m_server.widenBacklog();

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -22,8 +23,11 @@ void logLine(const char* format, ...) {
     if (wanted < 0) {
         return;
     }
-    // A longer line is cut, never split across writes.
+    // A longer line is cut, never split across writes; a client's text with
+    // control characters in it cannot pass for lines of the hub's own.
     std::size_t length = static_cast<std::size_t>(wanted) < room ? wanted : room;
+    std::replace_if(
+        text, text + length, [](char c) { return c >= 0 && c < ' '; }, '?');
     text[length++] = '\n';
     const ssize_t ignored = ::write(STDERR_FILENO, line, (text - line) + length);
     (void)ignored;
