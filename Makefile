@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 20
 BUILD      ?= build
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build demo test asan fuzz install package package-check check soak valgrind clean
+.PHONY: all deps build demo test asan tsan fuzz install package package-check check soak valgrind clean
 
 all: build
 
@@ -44,6 +44,13 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(TEST_JOBS)
 
+# The library and its many-callers tests under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSATVARO_WERROR=ON \
+	  -DSATVARO_SANITIZE=thread -DSATVARO_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS) --target satvaro satvaro-sim zozivodivo commands_many_callers
+	ctest --test-dir build-tsan -R '^ManyCallers\.' --output-on-failure -j $(TEST_JOBS)
+
 # Everything built again with clang (the tests are built, not run: the two
 # runs above cover them); the fuzz targets as libFuzzer programs, each run
 # for FUZZ_SECONDS from its committed corpus.
@@ -75,7 +82,7 @@ package: deps
 package-check: package
 	tests/package/deb_test.sh $(PACKAGE_BUILD)/satvaro_*.deb
 
-check: test asan fuzz package-check
+check: test asan tsan fuzz package-check
 
 # 10,000 exported calls against the simulator, with the device's pacing
 # (about 3 h 15 min), sampling the host's RSS and open descriptors; e.g.
@@ -91,4 +98,4 @@ valgrind: build
 	ctest --test-dir $(BUILD) -L valgrind --output-on-failure
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz $(PACKAGE_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz $(PACKAGE_BUILD)

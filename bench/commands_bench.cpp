@@ -14,10 +14,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "LoadedDriver.h"
 #include "ProcessResources.h"
@@ -29,10 +33,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double g_pausedSeconds = 0;     // time spent in the library's pauses
-bool g_skipPauses = false;      // for the long resource run: no pacing at all
-double g_discoverySeconds = 0;  // time spent finding the device node
-Clock::time_point g_discoveryStart;
+thread_local double g_pausedSeconds = 0;     // time this thread spent in the pauses
+bool g_skipPauses = false;                   // for the long resource run: no pacing at all
+thread_local double g_discoverySeconds = 0;  // spent finding the device node
+thread_local Clock::time_point g_discoveryStart;
 
 double seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
@@ -175,6 +179,63 @@ void Step_log_line(benchmark::State& state) {
     }
 }
 BENCHMARK(Step_log_line)->Unit(benchmark::kMicrosecond);
+
+// Reserving the device when no other caller wants it: what keeping callers
+// apart adds to every call (the turn in this process, the lock file and its
+// lock, taken and given back).
+void Step_reserve_device(benchmark::State& state) {
+    serial::SerialCommChannel channel;
+    const std::string path = channel.findUsbDevice().value_or("");
+    for (auto _ : state) {
+        serial::DeviceLock lock;
+        benchmark::DoNotOptimize(lock.acquire(path, serial::Deadline(6000)));
+    }
+    channel.openSerial(path);  // the destructor's pause is not ours to time
+}
+BENCHMARK(Step_reserve_device)->Unit(benchmark::kMicrosecond);
+
+// Host threads sharing the device, with its pacing: they get through as
+// many calls per second as one thread does, since the device takes one
+// exchange at a time, and in the order they came. A call's time over the
+// average time between two answers counts the calls it waited for, itself
+// included: with N threads calling back to back, N at most.
+void Callers_sharing_the_device(benchmark::State& state) {
+    const int threads = static_cast<int>(state.range(0));
+    const int calls = 12;
+    for (auto _ : state) {
+        std::vector<double> callSeconds(calls);
+        std::atomic<int> failures{0};
+        const Clock::time_point start = Clock::now();
+        std::vector<std::thread> callers;
+        for (int t = 0; t < threads; ++t) {
+            callers.emplace_back([&, t] {
+                for (int i = t; i < calls; i += threads) {
+                    const Clock::time_point called = Clock::now();
+                    driver().ConsultarSAT(1000 + i);
+                    callSeconds[i] = seconds(Clock::now() - called);
+                    failures += driver().CodigoErro() != 0;
+                }
+            });
+        }
+        for (std::thread& caller : callers) {
+            caller.join();
+        }
+        const double wall = seconds(Clock::now() - start);
+        if (failures != 0) {
+            state.SkipWithError("the simulator did not answer");
+            break;
+        }
+        state.counters["calls_per_s"] = calls / wall;
+        state.counters["longest_call_in_answers"] =
+            *std::max_element(callSeconds.begin(), callSeconds.end()) / (wall / calls);
+    }
+}
+BENCHMARK(Callers_sharing_the_device)
+    ->Arg(1)
+    ->Arg(4)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 
 // Process resources across 1,000 calls; the pauses are skipped here, they
 // hold no resources.

@@ -11,53 +11,58 @@
 #include "log/logdebug.h"
 #include "transaction/DoTransaction.h"
 
-char g_resp[REPLY_BUFFER_SIZE];
-char g_bufferVenda[REPLY_BUFFER_SIZE + 40];
-char g_bufferCancela[REPLY_BUFFER_SIZE + 88];
-char g_bufferFimAFim[REPLY_BUFFER_SIZE + 40];
+thread_local ReplyBuffer g_resp;
+
+char* ReplyBuffer::data() {
+    if (!m_bytes) {
+        m_bytes.reset(new char[REPLY_BUFFER_SIZE]());
+    }
+    return m_bytes.get();
+}
 
 namespace manipulaDados {
 
 // What tells one command from another: its name, the time-out the device is
-// given, and where its body is formatted (a shared request buffer, or a
-// working buffer of `bufferSize` bytes local to the call).
+// given, and the capacity of its working buffer (the body and its NUL).
 struct Command {
     const char* name;
     int timeoutMs;
     std::size_t bufferSize;
-    char* sharedBuffer;
     void (*rework)(std::string& body);
 };
 
 namespace {
 
+// The three commands that carry whole documents take one the size of the
+// largest reply, plus their other fields.
+constexpr std::size_t SALE_BUFFER = REPLY_BUFFER_SIZE + 40;
+constexpr std::size_t CANCELLATION_BUFFER = REPLY_BUFFER_SIZE + 88;
+
 // The catalogue. The time-outs are the device's worst cases: activation,
 // certificate upload and blocking talk to the tax authority, signature
 // association and firmware update much longer.
-constexpr Command ATIVAR_SAT{CMD_ATIVAR_SAT, 302000, 64, nullptr, nullptr};
-constexpr Command COMUNICAR_ICP_BRASIL{CMD_COMUNICAR_ICP_BRASIL, 302000, 2096, nullptr, nullptr};
-constexpr Command ENVIAR_DADOS_VENDA{CMD_ENVIAR_DADOS_VENDA, 10000, sizeof g_bufferVenda,
-                                     g_bufferVenda, nullptr};
-constexpr Command CANCELA_ULTIMA_VENDA{CMD_CANCELA_ULTIMA_VENDA, 7000, sizeof g_bufferCancela,
-                                       g_bufferCancela, ManipulaDadosSat::replaceTag};
-constexpr Command CONSULTA_SAT{CMD_CONSULTA_SAT, 6000, 16, nullptr, nullptr};
-constexpr Command TESTE_FIM_A_FIM{CMD_TESTE_FIM_A_FIM, 22000, sizeof g_bufferFimAFim,
-                                  g_bufferFimAFim, nullptr};
-constexpr Command CONSULTA_STATUS_OP{CMD_CONSULTA_STATUS_OP, 20000, 48, nullptr, nullptr};
+constexpr Command ATIVAR_SAT{CMD_ATIVAR_SAT, 302000, 64, nullptr};
+constexpr Command COMUNICAR_ICP_BRASIL{CMD_COMUNICAR_ICP_BRASIL, 302000, 2096, nullptr};
+constexpr Command ENVIAR_DADOS_VENDA{CMD_ENVIAR_DADOS_VENDA, 10000, SALE_BUFFER, nullptr};
+constexpr Command CANCELA_ULTIMA_VENDA{CMD_CANCELA_ULTIMA_VENDA, 7000, CANCELLATION_BUFFER,
+                                       ManipulaDadosSat::replaceTag};
+constexpr Command CONSULTA_SAT{CMD_CONSULTA_SAT, 6000, 16, nullptr};
+constexpr Command TESTE_FIM_A_FIM{CMD_TESTE_FIM_A_FIM, 22000, SALE_BUFFER, nullptr};
+constexpr Command CONSULTA_STATUS_OP{CMD_CONSULTA_STATUS_OP, 20000, 48, nullptr};
 constexpr Command CONSULTA_ULTIMA_SESSAO_FISCAL{CMD_CONSULTA_ULTIMA_SESSAO_FISCAL, 22000, 48,
-                                                nullptr, nullptr};
-constexpr Command CONSULTA_STATUS_OP_MFE{CMD_CONSULTA_STATUS_OP_MFE, 20000, 48, nullptr, nullptr};
-constexpr Command CONSULTAR_NUM_SESSAO{CMD_CONSULTAR_NUM_SESSAO, 22000, 48, nullptr, nullptr};
-constexpr Command CONFIG_REDE{CMD_CONFIG_REDE, 22000, 1072, nullptr, nullptr};
-constexpr Command CONFIG_REDE_MFE{CMD_CONFIG_REDE_MFE, 22000, 1072, nullptr, nullptr};
-constexpr Command ASSOCIAR_ASSINATURA{CMD_ASSOCIAR_ASSINATURA, 900000, 2128, nullptr, nullptr};
-constexpr Command ATUALIZAR_SOFTWARE{CMD_ATUALIZAR_SOFTWARE, 1800000, 48, nullptr, nullptr};
-constexpr Command EXTRAIR_LOG{CMD_EXTRAIR_LOG, 22000, 48, nullptr, nullptr};
-constexpr Command BLOQUEAR_SAT{CMD_BLOQUEAR_SAT, 302000, 48, nullptr, nullptr};
-constexpr Command DESBLOQUEAR_SAT{CMD_DESBLOQUEAR_SAT, 22000, 48, nullptr, nullptr};
-constexpr Command TROCA_COD_ATIVACAO{CMD_TROCA_COD_ATIVACAO, 22000, 112, nullptr, nullptr};
-constexpr Command REINICIAR_MFE{CMD_REINICIAR_MFE, 17000, 48, nullptr, nullptr};
-constexpr Command ENVIAR_STATUS_AC{CMD_ENVIAR_STATUS_AC, 7000, 80, nullptr, nullptr};
+                                                nullptr};
+constexpr Command CONSULTA_STATUS_OP_MFE{CMD_CONSULTA_STATUS_OP_MFE, 20000, 48, nullptr};
+constexpr Command CONSULTAR_NUM_SESSAO{CMD_CONSULTAR_NUM_SESSAO, 22000, 48, nullptr};
+constexpr Command CONFIG_REDE{CMD_CONFIG_REDE, 22000, 1072, nullptr};
+constexpr Command CONFIG_REDE_MFE{CMD_CONFIG_REDE_MFE, 22000, 1072, nullptr};
+constexpr Command ASSOCIAR_ASSINATURA{CMD_ASSOCIAR_ASSINATURA, 900000, 2128, nullptr};
+constexpr Command ATUALIZAR_SOFTWARE{CMD_ATUALIZAR_SOFTWARE, 1800000, 48, nullptr};
+constexpr Command EXTRAIR_LOG{CMD_EXTRAIR_LOG, 22000, 48, nullptr};
+constexpr Command BLOQUEAR_SAT{CMD_BLOQUEAR_SAT, 302000, 48, nullptr};
+constexpr Command DESBLOQUEAR_SAT{CMD_DESBLOQUEAR_SAT, 22000, 48, nullptr};
+constexpr Command TROCA_COD_ATIVACAO{CMD_TROCA_COD_ATIVACAO, 22000, 112, nullptr};
+constexpr Command REINICIAR_MFE{CMD_REINICIAR_MFE, 17000, 48, nullptr};
+constexpr Command ENVIAR_STATUS_AC{CMD_ENVIAR_STATUS_AC, 7000, 80, nullptr};
 
 // Which reply field holds a Base64 document, by the command that got it.
 struct Base64Field {
@@ -66,6 +71,14 @@ struct Base64Field {
 };
 constexpr Base64Field BASE64_FIELDS[] = {
     {CMD_ENVIAR_DADOS_VENDA, 6}, {CMD_CANCELA_ULTIMA_VENDA, 6}, {CMD_EXTRAIR_LOG, 5}};
+
+// What the calling thread knows of its own last command, as with errno.
+struct CallerState {
+    std::string ultimoComando;  // empty before the first command
+    int codigoErro = 0;
+    std::string textoBase64;  // the last Base64ToAscii result
+};
+thread_local CallerState t_caller;
 
 const char* orEmpty(const char* argument) {
     return argument != nullptr ? argument : "";
@@ -148,42 +161,47 @@ std::string dataHoraDesempenho(const std::tm& when) {
 
 ManipulaDadosSat::ManipulaDadosSat() : ManipulaDadosSat(exchangeWithDevice) {}
 
-ManipulaDadosSat::ManipulaDadosSat(Exchange exchange) : m_codigoErro(0), m_exchange(exchange) {}
+ManipulaDadosSat::ManipulaDadosSat(Exchange exchange) : m_exchange(exchange) {}
 
 ManipulaDadosSat::~ManipulaDadosSat() = default;
 
-// Every command takes this one path. A body is formatted into its working
-// buffer whole or not at all: a cut-off fiscal document would be a different,
-// corrupt document, so it is refused rather than sent.
+// Every command takes this one path. A body is formatted whole or not at all:
+// a cut-off fiscal document would be a different, corrupt document, so one
+// that does not fit the command's buffer is refused rather than sent.
 char* ManipulaDadosSat::execute(const Command& command, const char* format, ...) {
-    m_ultimoComando = command.name;
-    std::vector<char> localBuffer(command.sharedBuffer != nullptr ? 0 : command.bufferSize);
-    char* buffer = command.sharedBuffer != nullptr ? command.sharedBuffer : localBuffer.data();
-    std::memset(buffer, 0, command.bufferSize);
+    t_caller.ultimoComando = command.name;
 
     va_list arguments;
     va_start(arguments, format);
-    const int length = std::vsnprintf(buffer, command.bufferSize, format, arguments);
+    va_list measuring;
+    va_copy(measuring, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    std::string body;
+    if (length >= 0 && static_cast<std::size_t>(length) < command.bufferSize) {
+        body.resize(static_cast<std::size_t>(length));
+        std::vsnprintf(body.data(), body.size() + 1, format, arguments);
+    }
     va_end(arguments);
     if (length < 0 || static_cast<std::size_t>(length) >= command.bufferSize) {
         return refuse(command, "Requisicao", command.bufferSize);
     }
 
-    std::string body(buffer, static_cast<std::size_t>(length));
     if (command.rework != nullptr) {
         command.rework(body);
     }
     zeph::Message reply;
-    m_codigoErro = m_exchange(command.timeoutMs, command.name, body, reply);
+    t_caller.codigoErro = m_exchange(command.timeoutMs, command.name, body, reply);
 
     // The caller reads g_resp as a C text: its terminating NUL must fit too.
     const std::string& answer = reply.body();
-    if (answer.size() >= sizeof g_resp) {
-        return refuse(command, "Resposta", sizeof g_resp);
+    if (answer.size() >= REPLY_BUFFER_SIZE) {
+        return refuse(command, "Resposta", REPLY_BUFFER_SIZE);
     }
-    std::memset(g_resp, 0, sizeof g_resp);
-    std::memcpy(g_resp, answer.data(), answer.size());
-    return g_resp;
+    char* const text = g_resp.data();
+    std::memset(text, 0, REPLY_BUFFER_SIZE);
+    std::memcpy(text, answer.data(), answer.size());
+    return text;
 }
 
 char* ManipulaDadosSat::refuse(const Command& command, const char* what, std::size_t capacity) {
@@ -191,9 +209,10 @@ char* ManipulaDadosSat::refuse(const Command& command, const char* what, std::si
     std::snprintf(line, sizeof line, "[ManipulaDadosSat::%s] %s excede o buffer de %zu bytes",
                   command.name, what, capacity);
     LogDebug::obtemReferencia()->saveLog("error", line);
-    m_codigoErro = STATUS_BODY_TOO_LARGE;
-    std::memset(g_resp, 0, sizeof g_resp);
-    return g_resp;
+    t_caller.codigoErro = STATUS_BODY_TOO_LARGE;
+    char* const text = g_resp.data();
+    std::memset(text, 0, REPLY_BUFFER_SIZE);
+    return text;
 }
 
 char* ManipulaDadosSat::AtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
@@ -303,21 +322,22 @@ char* ManipulaDadosSat::EnviarStatusAC(int numeroSessao, const char* primeiroCam
 void ManipulaDadosSat::closePortSerial() {}
 
 int ManipulaDadosSat::CodigoErro() const {
-    return m_codigoErro;
+    return t_caller.codigoErro;
 }
 
 char* ManipulaDadosSat::Base64ToAscii() {
-    const std::vector<std::string> fields = split(g_resp, '|');
-    m_textoBase64.clear();
+    const std::vector<std::string> fields = split(g_resp.text(), '|');
+    CallerState& caller = t_caller;
+    caller.textoBase64.clear();
     for (const Base64Field& candidate : BASE64_FIELDS) {
-        if (m_ultimoComando == candidate.command) {
+        if (caller.ultimoComando == candidate.command) {
             if (candidate.index < fields.size()) {
-                m_textoBase64 = Base64::decode(fields[candidate.index]);
+                caller.textoBase64 = Base64::decode(fields[candidate.index]);
             }
             break;
         }
     }
-    return m_textoBase64.data();
+    return caller.textoBase64.data();
 }
 
 // The device wants empty CNPJ and CPF elements of a cancellation written

@@ -8,10 +8,11 @@
 // - A null text argument is taken as the empty text.
 // - A body that does not fit the command's working buffer is refused: nothing
 //   is sent, g_resp holds the empty text, CodigoErro() is 4, an "error" log
-//   line names the command. A reply body of sizeof(g_resp) bytes or more is
+//   line names the command. A reply body of REPLY_BUFFER_SIZE bytes or more is
 //   refused the same way. Nothing is ever truncated.
-// - The result is always g_resp, overwritten by the next command call.
-// - Not reentrant: the object and the buffers are shared; one thread at a time.
+// - Any thread may call at any time. What a command leaves behind is the
+//   calling thread's own, as errno is: its g_resp text, its CodigoErro() and
+//   its Base64ToAscii() text, each valid until that thread's next call.
 #ifndef SATVARO_COMMANDS_UCMANIPULADADOSSAT_H
 #define SATVARO_COMMANDS_UCMANIPULADADOSSAT_H
 
@@ -21,16 +22,7 @@
 #include <vector>
 
 #include "codec/Message.h"
-
-// 1.5 MiB: the largest reply body the device link accepts.
-inline constexpr std::size_t REPLY_BUFFER_SIZE = 0x180000;
-
-// Reply buffer of every command; its address is every command's result.
-extern char g_resp[REPLY_BUFFER_SIZE];
-// Request-body buffers of the three commands that carry whole documents.
-extern char g_bufferVenda[REPLY_BUFFER_SIZE + 40];
-extern char g_bufferCancela[REPLY_BUFFER_SIZE + 88];
-extern char g_bufferFimAFim[REPLY_BUFFER_SIZE + 40];
+#include "commands/ReplyBuffer.h"
 
 namespace manipulaDados {
 
@@ -113,12 +105,13 @@ public:
                          const char* terceiroCampo);
 
     void closePortSerial();  // nothing to do: the port lives inside each exchange
-    int CodigoErro() const;  // status of the last command; 0 before any
+    int CodigoErro() const;  // status of this thread's last command; 0 before any
 
-    // The Base64 document of the last reply decoded: field 7 after
+    // The Base64 document of this thread's last reply decoded: field 7 after
     // EnviarDadosVenda or CancelarUltimaVenda, field 6 after ExtrairLogs,
     // otherwise (or when absent or empty) the empty text. Prints the reply's
-    // fields on standard output. The text stays valid until the next call.
+    // fields on standard output. The text stays valid until the thread's
+    // next Base64ToAscii call.
     char* Base64ToAscii();
 
     // Expands the first "<CNPJ/>" and then the first "<CPF/>" into an
@@ -139,10 +132,7 @@ private:
         __attribute__((format(printf, 3, 4)));
     char* refuse(const Command& command, const char* what, std::size_t capacity);
 
-    std::string m_ultimoComando;
-    int m_codigoErro;
     Exchange m_exchange;
-    std::string m_textoBase64;
 };
 
 }  // namespace manipulaDados

@@ -7,15 +7,27 @@
  * inside each call and holds nothing between calls; a call takes about a
  * second longer than the exchange itself (the line's pacing).
  *
- * Reply text. Every command function returns the address of one buffer that
- * the library owns, g_resp (1,572,864 bytes): never NULL, never to be freed
- * or written. Every command call overwrites it, so copy a reply you need
- * before the next call. When no reply arrived it holds the empty text.
- * getVersion returns a constant text. Base64ToAscii returns a library-owned
- * text valid until the next Base64ToAscii call.
+ * Reply text. Every command function returns the address of the calling
+ * thread's reply buffer, g_resp (1,572,864 bytes), which the library owns:
+ * never NULL, never to be freed or written. The thread's next command call
+ * overwrites it, so copy a reply you need before that. When no reply arrived
+ * it holds the empty text. A thread gets its buffer at its first command
+ * call and the library takes it back when the thread ends; it is the same
+ * address at every call of that thread. getVersion returns a constant text.
+ * Base64ToAscii returns a library-owned text valid until the calling
+ * thread's next Base64ToAscii call.
  *
- * Threads. Calls are not reentrant: the library has one command object and
- * one set of buffers. Call it from one thread at a time.
+ * Threads and processes. Any thread of any process may call at any time.
+ * Exchanges with one device never interleave: a call waits until the device
+ * is free (the callers of one process in the order they came), and holds it
+ * from before opening it until after the pause that follows closing it. The
+ * wait counts in the call's own time-out: a call still waiting when it runs
+ * out sends nothing and ends with 32768. A caller that dies mid-exchange
+ * leaves the device free. Each thread has its own reply text, CodigoErro and
+ * Base64ToAscii text, as it has its own errno. Processes take turns through
+ * a lock file named after the device's numbers in /run/lock (or /tmp); where
+ * neither can be written, only the calls of one process are kept apart (the
+ * log says so once). Every descriptor the library opens is close-on-exec.
  *
  * Arguments. Texts are NUL-terminated, owned by the caller and read only
  * during the call; NULL is taken as the empty text. Texts are inserted in
@@ -23,7 +35,8 @@
  * unsigned short parameters use only their low 16 bits, also when a caller
  * passes a wider integer (65537 is taken as 1).
  *
- * Outcome. CodigoErro() returns the status of the last command call:
+ * Outcome. CodigoErro() returns the status of the calling thread's last
+ * command call:
  *   0      the device's reply was received and accepted;
  *   1      the device could not be found or opened, or its reply could not
  *          be parsed (bad framing or checksum);
@@ -37,8 +50,9 @@
  *          1,572,864 bytes, or one that does not uncompress, is reported when
  *          the command's time-out ends, as the device may still send the
  *          reply;
- *   32768  no acceptable reply within the command's time-out.
- * It returns 0 before the first command. The returned text is the reply
+ *   32768  no acceptable reply within the command's time-out, or the device
+ *          stayed busy with another caller's exchange until it ran out.
+ * It returns 0 before the thread's first command. The returned text is the reply
  * body whatever the status (empty when none arrived or it was refused); the
  * device's own result code is one of its fields.
  *
@@ -50,8 +64,9 @@
  * AtivarSAT and 47 for the others. A longer one is refused (status 4),
  * never cut.
  *
- * Time-outs, from the start of sending: ConsultarSAT 6 s, CancelarUltimaVenda
- * 7 s, EnviarDadosVenda 10 s, ConsultarStatusOperacional 20 s, AtivarSAT,
+ * Time-outs, from the start of sending, or of the wait for the device when
+ * the call had to wait: ConsultarSAT 6 s, CancelarUltimaVenda 7 s,
+ * EnviarDadosVenda 10 s, ConsultarStatusOperacional 20 s, AtivarSAT,
  * ComunicarCertificadoICPBRASIL and BloquearSAT 302 s, AssociarAssinatura
  * 900 s, AtualizarSoftwareSAT 1800 s, the others 22 s.
  */
@@ -77,11 +92,11 @@ extern "C" {
 
 /* The driver's version text "01.00.01.001"; constant, owned by the library. */
 SATVARO_API char* getVersion(void);
-/* Status of the last command call; see above. */
+/* Status of the calling thread's last command call; see above. */
 SATVARO_API int CodigoErro(void);
 /* Does nothing: the line is opened and closed inside each call. */
 SATVARO_API void CloseSerial(void);
-/* The Base64 document of the last reply, decoded: field 7 after
+/* The Base64 document of the thread's last reply, decoded: field 7 after
  * EnviarDadosVenda or CancelarUltimaVenda, field 6 after ExtrairLogs; the
  * empty text otherwise. Also prints the last reply's fields on stdout, one
  * per line. Runs no exchange and leaves g_resp and CodigoErro unchanged. */

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 LogDebug* LogDebug::m_log = nullptr;
@@ -90,8 +91,8 @@ LogDebug::LogDebug() : m_dirLog("logsDrs") {
 }
 
 LogDebug* LogDebug::obtemReferencia() {
-    if (!m_log)
-        m_log = new LogDebug;
+    static std::once_flag created;
+    std::call_once(created, [] { m_log = new LogDebug; });
     return m_log;
 }
 
@@ -122,7 +123,10 @@ std::string LogDebug::getFileNameLog() {
 
 // Every line opens and closes the file, so nothing is lost in a buffer when the
 // host dies, and a file removed during the day is noticed at the next line.
+// The host's threads write one line at a time, and one of them archives.
 void LogDebug::saveLog(const std::string& level, const std::string& message) {
+    static std::mutex oneLineAtATime;
+    const std::lock_guard<std::mutex> guard(oneLineAtATime);
     const std::string path = getFileNameLog();
     std::FILE* file;
     if (canUpdate(path)) {

@@ -49,22 +49,9 @@ void logLine(const char* level, const std::string& message) {
     LogDebug::obtemReferencia()->saveLog(level, message);
 }
 
-// The exchange clock. A monotonic source keeps a wall-clock step (NTP at
-// boot, an operator fixing the date) from stretching or cutting a wait that
-// may legitimately last half an hour.
-struct timeval clockNow() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    struct timeval tv;
-    tv.tv_sec = ts.tv_sec;
-    tv.tv_usec = ts.tv_nsec / 1000;
-    return tv;
-}
-
-long long elapsedMs(const struct timeval& since) {
-    const struct timeval now = clockNow();
-    return (static_cast<long long>(now.tv_sec) - since.tv_sec) * 1000 +
-           (static_cast<long long>(now.tv_usec) - since.tv_usec) / 1000;
+long long elapsedMs(Deadline::Clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Deadline::Clock::now() - since)
+        .count();
 }
 
 struct GlobFree {
@@ -212,7 +199,7 @@ private:
 
 }  // namespace
 
-SerialCommChannel::SerialCommChannel() : m_fd(-1), m_failCount(0), m_timeRef() {}
+SerialCommChannel::SerialCommChannel() : m_fd(-1), m_failCount(0), m_timeRef(), m_waited() {}
 
 SerialCommChannel::~SerialCommChannel() {
     disconnect_client();
@@ -277,7 +264,9 @@ int SerialCommChannel::openSerial(const std::string& path) {
     if (path.empty()) {
         return -1;
     }
-    m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    // Close-on-exec: a program another thread of the host starts meanwhile
+    // must not keep the line up after the exchange.
+    m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     // isatty also fails on -1 (EBADF). A node that is no terminal stays open
     // until disconnect_client.
     if (!isatty(m_fd)) {
@@ -313,11 +302,20 @@ int SerialCommChannel::statusErro() {
     }
 }
 
-int SerialCommChannel::connect_client() {
+int SerialCommChannel::connect_client(int timeoutMs) {
     const std::optional<std::string> path = findUsbDevice();
     if (!path) {
         return -1;
     }
+    const Deadline::Clock::time_point waitStart = Deadline::Clock::now();
+    if (!m_lock.acquire(*path,
+                        timeoutMs == NO_TIME_LIMIT ? Deadline::never() : Deadline(timeoutMs))) {
+        logLine("error",
+                "[SerialCommChannel::connect_client] Dispositivo ocupado por outra "
+                "chamada ate o fim do timeout; nada foi enviado");
+        return CONNECT_BUSY;
+    }
+    m_waited = Deadline::Clock::now() - waitStart;
     return openSerial(*path);
 }
 
@@ -401,7 +399,8 @@ int SerialCommChannel::receive(char* buffer, unsigned long length) {
 }
 
 int SerialCommChannel::send_data(zeph::Message& message) {
-    m_timeRef = clockNow();
+    // A caller that waited for the device has spent that much of its time-out.
+    m_timeRef = Deadline::Clock::now() - m_waited;
     WireForm wire(message);
     const unsigned long total = wire.size();
     unsigned long pending = total;
@@ -490,7 +489,7 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
                 if (restarts < MAX_TIMEOUT_RESTARTS) {
                     logLine("info", "Reinicio do timeout");
                     state = zeph::Message::PARSER_IN_PROGRESS;
-                    m_timeRef = clockNow();
+                    m_timeRef = Deadline::Clock::now();
                 }
                 ++restarts;
                 result = STATUS_WRONG_REPLY;

@@ -5,12 +5,12 @@
 #ifndef SATVARO_SERIAL_SERIALCOMMCHANNEL_H
 #define SATVARO_SERIAL_SERIALCOMMCHANNEL_H
 
-#include <sys/time.h>
-
 #include <optional>
 #include <string>
 
 #include "codec/Message.h"
+#include "serial/Deadline.h"
+#include "serial/DeviceLock.h"
 
 namespace serial {
 
@@ -22,6 +22,12 @@ enum ExchangeStatus {
     STATUS_WRONG_REPLY = 4,  // reply for another command, or body too large
     STATUS_TIMEOUT = 0x8000  // no acceptable reply within the time-out
 };
+
+// connect_client's result when another exchange kept the device until the
+// time-out ran out.
+inline constexpr int CONNECT_BUSY = -2;
+// A time-out that never runs out.
+inline constexpr int NO_TIME_LIMIT = -1;
 
 class SerialCommChannel {
 public:
@@ -38,7 +44,12 @@ public:
     // 0, -1 for an empty path, or errno when the node is not a terminal.
     int openSerial(const std::string& path);
     int statusErro();
-    int connect_client();  // 0, -1 (no device) or openSerial's result
+    // Finds the device, waits until no other exchange holds it, opens it.
+    // The device stays reserved to this channel until it is destroyed, which
+    // comes after the pause that follows closing it. The wait counts in the
+    // exchange's time-out `timeoutMs`. 0, -1 (no device), CONNECT_BUSY
+    // (nothing was opened) or openSerial's result.
+    int connect_client(int timeoutMs = NO_TIME_LIMIT);
     void disconnect_client();
     bool serialIsValid();  // waits 1 s before answering false
     int flushSerialIn();
@@ -59,7 +70,9 @@ private:
 
     int m_fd;
     unsigned int m_failCount;
-    struct timeval m_timeRef;
+    Deadline::Clock::time_point m_timeRef;  // where the exchange's time-out counts from
+    Deadline::Clock::duration m_waited;     // spent waiting for the device
+    DeviceLock m_lock;                      // released after everything above
 };
 
 }  // namespace serial

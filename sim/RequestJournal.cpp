@@ -1,6 +1,7 @@
 #include "sim/RequestJournal.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -26,9 +27,12 @@ bool RequestJournal::open(std::string& error) {
 }
 
 bool RequestJournal::record(const Request& request) {
+    const auto received = std::chrono::steady_clock::now().time_since_epoch();
     std::string name = journalEntryName(++m_count);
     std::string building = m_dir + "/." + name;
     bool written = ::mkdir(building.c_str(), 0755) == 0 &&
+                   writeFile(building + "/received",
+                             std::to_string(std::chrono::nanoseconds(received).count())) &&
                    writeFile(building + "/code", request.code) &&
                    writeFile(building + "/body", request.body) &&
                    writeFile(building + "/wire", request.wire) &&

@@ -1,6 +1,7 @@
 // What reached the device: every request is recorded under
-// DIR/requests/NNNNNN/ (code, body, wire), renamed into place only once
-// complete so that a reader never sees half a record.
+// DIR/requests/NNNNNN/ (code, body, wire, and received: when its last byte
+// came, in nanoseconds of the system's monotonic clock), renamed into place
+// only once complete so that a reader never sees half a record.
 #ifndef SATVARO_SIM_REQUESTJOURNAL_H
 #define SATVARO_SIM_REQUESTJOURNAL_H
 

@@ -42,7 +42,7 @@ void logReply(const zeph::Message& reply, int status) {
 
 // Opens `name` for writing; a file that cannot be opened is skipped.
 void writeFile(const char* name, const void* bytes, std::size_t length) {
-    std::FILE* file = std::fopen(name, "wb+");
+    std::FILE* file = std::fopen(name, "wb+e");
     if (file == nullptr) {
         return;
     }
@@ -82,12 +82,15 @@ int DoTransaction::run(int timeoutMs, const char* command, const std::string& bo
                        zeph::Message& reply) {
     logRequest(command, body);
     int status = serial::STATUS_PARSE_ERROR;
-    if (m_serial.connect_client() == 0) {
+    const int connected = m_serial.connect_client(timeoutMs);
+    if (connected == 0) {
         // A failed send is not acted on here: it ends as the read error or
         // the time-out of the receive step.
         WriteMessageCommand(command, body);
         status = ReadMessageAnswer(command, reply, timeoutMs);
         m_serial.disconnect_client();
+    } else if (connected == serial::CONNECT_BUSY) {
+        status = serial::STATUS_TIMEOUT;
     }
     logReply(reply, status);
     return status;

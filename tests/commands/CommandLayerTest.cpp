@@ -111,9 +111,9 @@ protected:
         const bool fits = body.size() < command.bufferSize;
         g_exchanged.clear();
         const LogCursor log;
-        EXPECT_EQ(command.call(sat, session, texts), g_resp);
+        EXPECT_EQ(command.call(sat, session, texts), g_resp.data());
         EXPECT_EQ(sat.CodigoErro(), fits ? 0 : manipulaDados::STATUS_BODY_TOO_LARGE);
-        EXPECT_STREQ(g_resp, fits ? REPLY : "");
+        EXPECT_STREQ(g_resp.text(), fits ? REPLY : "");
         ASSERT_EQ(g_exchanged.size(), fits ? 1u : 0u) << "a body that does not fit was sent";
         if (fits) {
             EXPECT_EQ(g_exchanged[0].command, command.name);

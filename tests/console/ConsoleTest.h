@@ -45,6 +45,17 @@ private:
     int m_in = -1;
 };
 
+// The replies as the console printed them on its standard error, in order.
+inline std::vector<std::string> printedReplies(const std::string& err) {
+    std::vector<std::string> replies;
+    const std::string open = "retorno: ";
+    for (std::size_t at = err.find(open); at != std::string::npos; at = err.find(open, at)) {
+        at += open.size();
+        replies.push_back(err.substr(at, err.find("\n\n\n", at) - at));
+    }
+    return replies;
+}
+
 struct ConsoleRun {
     int status;
     std::string out;

@@ -15,17 +15,6 @@ const std::string EXAMPLES = SATVARO_SOURCE_DIR "/examples";
 const std::string MENU_END = "[q] Sair\n";
 const std::string CODE = "12345678";
 
-// The replies as the console printed them, in order.
-std::vector<std::string> printedReplies(const std::string& err) {
-    std::vector<std::string> replies;
-    const std::string open = "retorno: ";
-    for (std::size_t at = err.find(open); at != std::string::npos; at = err.find(open, at)) {
-        at += open.size();
-        replies.push_back(err.substr(at, err.find("\n\n\n", at) - at));
-    }
-    return replies;
-}
-
 std::string cancellation(const std::string& key, const std::string& cnpj,
                          const std::string& signAC) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CFeCanc><infCFe chCanc=\"" + key +

@@ -42,7 +42,9 @@ std::vector<std::string> SimDevice::entries() const {
 
 SimRequest SimDevice::record(const std::string& name) const {
     std::string dir = requestsDir() + "/" + name;
-    return {readFile(dir + "/code"), readFile(dir + "/body"), readFile(dir + "/wire")};
+    const std::chrono::nanoseconds received(std::atoll(readFile(dir + "/received").c_str()));
+    return {readFile(dir + "/code"), readFile(dir + "/body"), readFile(dir + "/wire"),
+            std::chrono::steady_clock::time_point(received)};
 }
 
 std::vector<SimRequest> SimDevice::requests() const {

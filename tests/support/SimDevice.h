@@ -15,6 +15,7 @@ struct SimRequest {
     std::string code;  // the command name
     std::string body;  // the body, uncompressed
     std::string wire;  // the message's bytes as they came over the line
+    std::chrono::steady_clock::time_point received;  // when its last byte came
 };
 
 class SimDevice {
