@@ -2,20 +2,48 @@
 
 namespace hub {
 
-// A ticket per call, served in ticket order: a plain mutex lets whichever
-// waiter the scheduler picks go first.
-DeviceQueue::Turn::Turn(DeviceQueue& queue) : m_queue(queue) {
-    std::unique_lock<std::mutex> lock(queue.m_mutex);
-    const std::uint64_t ticket = queue.m_nextTicket++;
-    queue.m_turnEnded.wait(lock, [&] { return queue.m_serving == ticket; });
+DeviceQueue::DeviceQueue() : m_thread([this] { serve(); }) {}
+
+DeviceQueue::~DeviceQueue() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ending = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
 }
 
-DeviceQueue::Turn::~Turn() {
-    {
-        std::lock_guard<std::mutex> lock(m_queue.m_mutex);
-        ++m_queue.m_serving;
+// The caller's job lives on its stack: it waits here until the job is done.
+void DeviceQueue::run(const std::function<void()>& work) {
+    Job job{&work, false, nullptr};
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_jobs.push_back(&job);
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] { return job.done; });
+    if (job.failure) {
+        std::rethrow_exception(job.failure);
     }
-    m_queue.m_turnEnded.notify_all();
+}
+
+void DeviceQueue::serve() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return !m_jobs.empty() || m_ending; });
+        if (m_jobs.empty()) {
+            return;
+        }
+        Job* const job = m_jobs.front();
+        m_jobs.pop_front();
+        lock.unlock();
+        try {
+            (*job->work)();
+        } catch (...) {
+            job->failure = std::current_exception();
+        }
+        lock.lock();
+        job->done = true;
+        m_changed.notify_all();
+    }
 }
 
 }  // namespace hub
