@@ -21,15 +21,15 @@ constexpr unsigned long REGULAR_OPTION = 1;
 constexpr unsigned long EMERGENCY_OPTION = 2;
 constexpr char CODE_CHANGED[] = "18000";
 
-FieldSpec text(const char* name) {
+FormField text(const char* name) {
     return {name, FieldKind::TEXT, 0, 0, false};
 }
 
-FieldSpec number(const char* name, unsigned long lowest, unsigned long highest) {
+FormField number(const char* name, unsigned long lowest, unsigned long highest) {
     return {name, FieldKind::NUMBER, lowest, highest, false};
 }
 
-FieldSpec code(const char* name, bool optional) {
+FormField code(const char* name, bool optional) {
     return {name, FieldKind::CODE, 0, 0, optional};
 }
 
@@ -184,7 +184,7 @@ bool SatFunction::read(const FormBody& form, Arguments& arguments, std::string& 
     arguments.texts.assign(fields.size(), std::string());
     arguments.numbers.assign(fields.size(), 0);
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const FieldSpec& field = fields[i];
+        const FormField& field = fields[i];
         if (field.kind == FieldKind::NUMBER) {
             if (!readNumber(form, field.name, field.lowest, field.highest, arguments.numbers[i],
                             problem)) {

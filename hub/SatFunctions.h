@@ -23,7 +23,7 @@ enum class FieldKind {
     CODE,    // an activation code: 1 to 32 printable ASCII characters, no "|"
 };
 
-struct FieldSpec {
+struct FormField {
     const char* name;
     FieldKind kind;
     unsigned long lowest;
@@ -31,7 +31,7 @@ struct FieldSpec {
     bool optional;  // needed only with some values of other fields
 };
 
-// A request's fields, in the order of its function's FieldSpecs; an optional
+// A request's fields, in the order of its function's FormFields; an optional
 // field the form leaves out is empty.
 struct Arguments {
     std::vector<std::string> texts;
@@ -49,7 +49,7 @@ struct SatFunction {
     bool changesDevice;
     std::size_t requestLimit;
     bool takesCode;
-    std::vector<FieldSpec> fields;
+    std::vector<FormField> fields;
     // Checks what one field cannot say alone; null, or what is wrong.
     const char* (*agree)(const Arguments& arguments);
     // Calls the library; the reply is the library's own buffer. Runs in the
