@@ -1,11 +1,13 @@
 #!/bin/sh
 # Installs the Debian packages that building and testing satvaro needs,
-# only when some are missing.
+# only when some are missing. systemd is there for `systemd-analyze verify`
+# of the hub's unit in the package check; nothing starts it.
 set -eu
 packages="cmake ninja-build make g++ clang llvm libclang-rt-14-dev binutils
   zlib1g-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
   util-linux procps tar gzip locales faketime tmux python3
-  dpkg-dev file groff-base man-db valgrind"
+  dpkg-dev file groff-base man-db valgrind
+  libcpp-httplib-dev nlohmann-json3-dev curl iproute2 adduser systemd"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -67,8 +67,12 @@ control() {
 control triggers | grep -q "activate-noawait ldconfig" ||
   { control postinst | grep -q ldconfig && control postrm | grep -q ldconfig; } ||
   fail "ldconfig does not run on installation and removal"
-outside=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -vx '\./' || true)
+# Under /usr, but for the hub's configuration, a conffile.
+hub_config=/etc/satvaro/hub.conf
+outside=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' |
+  grep -vxE '\./(etc/(satvaro/(hub\.conf)?)?)?' || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
+control conffiles | grep -qx "$hub_config" || fail "$hub_config is not a conffile"
 [ -z "$(cached libsatvaro)" ] || fail "libsatvaro is in the loader's cache before installation"
 
 echo "== dpkg -i"
@@ -106,16 +110,32 @@ echo "== the udev rule and the man pages"
 rule=$(grep '/udev/rules.d/60-satvaro.rules$' "$work/files" || true)
 [ -f "$rule" ] || fail "no udev rule in a rules.d directory"
 [ -z "$rule" ] || python3 "$here/udev_rule_test.py" "$rule" || fail "the installed udev rule"
-for page in zozivodivo satvaro-sim satvaro-harness libsatvaro; do
+for page in zozivodivo satvaro-sim satvaro-harness libsatvaro satvaro-hub; do
   man -w "$page" >/dev/null 2>&1 || fail "man does not find $page"
 done
 
+echo "== satvaro-hub: its user, its configuration, its unit, on the simulated device"
+id -nG satvaro-hub 2>/dev/null | grep -qw dialout || fail "no system user satvaro-hub in group dialout"
+[ "$(stat -c '%U %a' "$hub_config")" = "satvaro-hub 600" ] || fail "$hub_config is not its user's alone"
+unit=$(grep '/systemd/system/satvaro-hub\.service$' "$work/files" || true)
+systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit"
+# The installed configuration with the simulated device's code, its own port
+# and directories.
+sed -e 's|^activation_code =.*|activation_code = 12345678|' -e 's|^port =.*|port = 0|' \
+    -e "s|^state_dir =.*|state_dir = $work/hub/state|" -e "s|^work_dir =.*|work_dir = $work/hub/work|" \
+    "$hub_config" > "$work/hub.conf"
+chmod 600 "$work/hub.conf"
+clean_env /usr/bin/satvaro-harness --sim-arg --activated -- "$here/hub_session.sh" /usr/bin/satvaro-hub \
+  "$work/hub.conf" /usr/share/doc/satvaro/examples/venda.xml || fail "the installed satvaro-hub"
+
 echo "== dpkg -r"
 dpkg -r "$package"
-# Every file, link and directory of the package is gone, but for directories
-# that other packages own or that hold other files.
+# Every file, link and directory of the package is gone, but for its conffile
+# (until the purge) and directories that other packages own or that hold
+# other files.
 while IFS= read -r path; do
   [ -e "$path" ] || [ -L "$path" ] || continue
+  [ "$path" != "$hub_config" ] || continue
   if [ -d "$path" ] && [ ! -L "$path" ] &&
      { dpkg-query -S "$path" >/dev/null 2>&1 || [ -n "$(ls -A "$path")" ]; }; then
     continue
@@ -129,6 +149,7 @@ installed=0
 if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv "not-installed"; then
   fail "dpkg still knows $package: $(dpkg-query -W -f='${Status}' "$package")"
 fi
+[ ! -e "$hub_config" ] || fail "the purge left $hub_config"
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
 echo "deb_test.sh: all checks passed"

@@ -1,0 +1,30 @@
+// The hub's configuration file: "key = value" lines, comment lines starting
+// with "#", lists separated by commas or blanks. Read once at start (see satvaro-hub(8)).
+#ifndef SATVARO_HUB_HUBCONFIG_H
+#define SATVARO_HUB_HUBCONFIG_H
+
+#include <string>
+
+#include "hub/AddressList.h"
+
+namespace hub {
+
+struct HubConfig {
+    std::string activationCode;                     // activation_code (required)
+    std::string listenAddress = "127.0.0.1";        // listen
+    int port = 8088;                                // port; 0 takes any free port
+    std::string basePath = "/hub/v1";               // base_path
+    AddressList allowed;                            // allow: tills besides this machine
+    AddressList admins;                             // admin_allow: may also change the device
+    std::string stateDir = "/var/lib/satvaro-hub";  // state_dir
+    std::string workDir = "/var/log/satvaro-hub";   // work_dir: the library's logsDrs lands here
+};
+
+// Reads the file at `path` into `config`; false with `error` saying what is
+// wrong (an unknown key, a bad value, no activation code, a file every user
+// may read or write).
+bool loadHubConfig(const std::string& path, HubConfig& config, std::string& error);
+
+}  // namespace hub
+
+#endif

@@ -1,0 +1,86 @@
+// The SAT functions the hub serves, each under the lower-case name of its
+// path: the library's exported name, the form fields it takes besides
+// numero_caixa, whether it changes the device, the library's limit for its
+// whole request, and its call of the library.
+#ifndef SATVARO_HUB_SATFUNCTIONS_H
+#define SATVARO_HUB_SATFUNCTIONS_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "satvaro.h"
+
+namespace hub {
+
+class ActivationCode;
+class FormBody;
+
+enum class FieldKind {
+    TEXT,    // passed on as it is
+    NUMBER,  // decimal digits, within [lowest, highest]
+    CODE,    // an activation code: 1 to 32 printable ASCII characters, no "|"
+};
+
+struct FormField {
+    const char* name;
+    FieldKind kind;
+    unsigned long lowest;
+    unsigned long highest;
+    bool optional;  // needed only with some values of other fields
+};
+
+// A request's fields, in the order of its function's FormFields; an optional
+// field the form leaves out is empty.
+struct Arguments {
+    std::vector<std::string> texts;
+    std::vector<unsigned long> numbers;
+
+    const char* text(std::size_t field) const { return texts[field].c_str(); }
+    SATVARO_USHORT ushort(std::size_t field) const {
+        return static_cast<SATVARO_USHORT>(numbers[field]);
+    }
+};
+
+struct SatFunction {
+    const char* name;
+    const char* exportedName;
+    bool changesDevice;
+    std::size_t requestLimit;
+    bool takesCode;
+    std::vector<FormField> fields;
+    // Checks what one field cannot say alone; null, or what is wrong.
+    const char* (*agree)(const Arguments& arguments);
+    // Calls the library; the reply is the library's own buffer. Runs in the
+    // device's turn.
+    const char* (*call)(int session, const Arguments& arguments, ActivationCode& code);
+
+    // Reads the fields from `form`; false with `problem` naming the field and
+    // saying what is wrong.
+    bool read(const FormBody& form, Arguments& arguments, std::string& problem) const;
+
+    // The fewest bytes the library's request body can take with these
+    // arguments and a code of `codeLength`: the library refuses anything
+    // longer than requestLimit.
+    std::size_t shortestRequest(const Arguments& arguments, std::size_t codeLength) const;
+
+    // The longest form body worth reading for this function: every byte of
+    // the largest request it takes percent-encoded, plus the field names.
+    std::size_t largestForm() const;
+};
+
+// The function served under `name`; null when there is none.
+const SatFunction* findSatFunction(std::string_view name);
+
+// The longest form body of all functions.
+std::size_t largestFormOfAll();
+
+// Reads a number field: false with `problem` set when it is missing, not
+// made of decimal digits, or outside [lowest, highest].
+bool readNumber(const FormBody& form, const char* name, unsigned long lowest, unsigned long highest,
+                unsigned long& number, std::string& problem);
+
+}  // namespace hub
+
+#endif
