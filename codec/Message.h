@@ -80,6 +80,18 @@ private:
     MessagePrivate* d;
 };
 
+// Feeds `length` bytes to `parser`, one parse() at a time, and hands each
+// result to `each`: a complete message or an error, or PARSER_IN_PROGRESS
+// once the rest was taken inside a message. Stops when the bytes are used up
+// or `each` returns false. Returns how many bytes were taken.
+template <typename Each>
+unsigned long parseEach(Message& parser, const char* data, unsigned long length, Each&& each) {
+    unsigned long consumed = 0;
+    while (consumed < length && each(parser.parse(data + consumed, length - consumed, &consumed))) {
+    }
+    return consumed;
+}
+
 }  // namespace zeph
 
 #endif

@@ -209,7 +209,7 @@ char* ManipulaDadosSat::refuse(const Command& command, const char* what, std::si
     std::snprintf(line, sizeof line, "[ManipulaDadosSat::%s] %s excede o buffer de %zu bytes",
                   command.name, what, capacity);
     LogDebug::obtemReferencia()->saveLog("error", line);
-    t_caller.codigoErro = STATUS_BODY_TOO_LARGE;
+    t_caller.codigoErro = SATVARO_STATUS_REFUSED;
     char* const text = g_resp.data();
     std::memset(text, 0, REPLY_BUFFER_SIZE);
     return text;

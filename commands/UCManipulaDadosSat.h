@@ -7,7 +7,8 @@
 // Contract shared by all command methods:
 // - A null text argument is taken as the empty text.
 // - A body that does not fit the command's working buffer is refused: nothing
-//   is sent, g_resp holds the empty text, CodigoErro() is 4, an "error" log
+//   is sent, g_resp holds the empty text, CodigoErro() is
+//   SATVARO_STATUS_REFUSED, an "error" log
 //   line names the command. A reply body of REPLY_BUFFER_SIZE bytes or more is
 //   refused the same way. Nothing is ever truncated.
 // - Any thread may call at any time. What a command leaves behind is the
@@ -23,6 +24,7 @@
 
 #include "codec/Message.h"
 #include "commands/ReplyBuffer.h"
+#include "satvaro.h"
 
 namespace manipulaDados {
 
@@ -47,10 +49,6 @@ inline constexpr char CMD_DESBLOQUEAR_SAT[] = "DesbloquearSAT";
 inline constexpr char CMD_TROCA_COD_ATIVACAO[] = "TrocarCodigoDeAtivacao";
 inline constexpr char CMD_REINICIAR_MFE[] = "ReiniciarMFE";
 inline constexpr char CMD_ENVIAR_STATUS_AC[] = "EnviarStatusAC";
-
-// CodigoErro of a request or reply body that does not fit its buffer (the
-// device link reports a reply for another command with the same value).
-inline constexpr int STATUS_BODY_TOO_LARGE = 4;
 
 // Name of the performance record, in the working directory.
 inline constexpr char ARQUIVO_DESEMPENHO[] = "teste_desempenho.csv";

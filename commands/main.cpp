@@ -1,11 +1,11 @@
 // The library's exported C interface: each function forwards to the command
 // object. Only the names listed in satvaro.map are visible to the loader.
-
-// The 16-bit parameters arrive as a full register here and are narrowed
-// below: callers built by some compilers (clang among them) rely on the
-// caller having extended them, and callers that look the functions up with
-// int parameters do not.
-#define SATVARO_USHORT unsigned int
+//
+// The library is built with SATVARO_USHORT as unsigned int: the 16-bit
+// parameters arrive as a full register here and are narrowed below, since
+// callers built by some compilers (clang among them) rely on the caller
+// having extended them, and callers that look the functions up with int
+// parameters do not.
 #include "satvaro.h"
 
 #include "commands/UCManipulaDadosSat.h"

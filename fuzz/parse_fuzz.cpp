@@ -66,17 +66,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Message receiver;
     while (left > 0) {
         const std::size_t length = chunks.take(left);
-        unsigned long used = 0;
-        while (used < length) {
-            const auto result = receiver.parse(stream + used, length - used, &used);
-            if (result == Message::PARSER_IN_PROGRESS) {
-                break;
-            }
-            if (result != Message::PARSER_SYNTAX_ERROR) {
-                expectReadBack(receiver);
-                receiver.uncompress();
-            }
-        }
+        const unsigned long used =
+            zeph::parseEach(receiver, stream, length, [&](Message::ParserState result) {
+                if (result == Message::PARSER_IN_PROGRESS) {
+                    return false;
+                }
+                if (result != Message::PARSER_SYNTAX_ERROR) {
+                    expectReadBack(receiver);
+                    receiver.uncompress();
+                }
+                return true;
+            });
         if (used != length) {
             std::abort();
         }

@@ -36,25 +36,10 @@
  * passes a wider integer (65537 is taken as 1).
  *
  * Outcome. CodigoErro() returns the status of the calling thread's last
- * command call:
- *   0      the device's reply was received and accepted;
- *   1      the device could not be found or opened, or its reply could not
- *          be parsed (bad framing or checksum);
- *   2      the serial line failed (device unplugged, read error);
- *   4      the device replied for another command, or a body was too large:
- *          a request that does not fit the command's buffer is refused and
- *          not sent, and a reply of 1,572,864 bytes or more (which cannot fit
- *          g_resp with its terminating NUL) is refused, as is one whose
- *          compressed body does not uncompress (announced above 20 MiB, or
- *          damaged); g_resp is then empty. A refused reply of more than
- *          1,572,864 bytes, or one that does not uncompress, is reported when
- *          the command's time-out ends, as the device may still send the
- *          reply;
- *   32768  no acceptable reply within the command's time-out, or the device
- *          stayed busy with another caller's exchange until it ran out.
- * It returns 0 before the thread's first command. The returned text is the reply
- * body whatever the status (empty when none arrived or it was refused); the
- * device's own result code is one of its fields.
+ * command call, one of enum SatvaroStatus below; 0 before the thread's first
+ * command. The returned text is the reply body whatever the status (empty
+ * when none arrived or it was refused); the device's own result code is one
+ * of its fields.
  *
  * Request limits: the whole request body (session "%06d" and the arguments
  * joined by "|") may hold at most 1,572,903 bytes for EnviarDadosVenda and
@@ -90,9 +75,33 @@
 extern "C" {
 #endif
 
+/* The statuses CodigoErro() reports. */
+enum SatvaroStatus {
+    /* The device's reply was received and accepted. */
+    SATVARO_STATUS_OK = 0,
+    /* The device could not be found or opened, or its reply could not be
+     * parsed (bad framing or checksum). */
+    SATVARO_STATUS_PARSE_ERROR = 1,
+    /* The serial line failed (device unplugged, read error, or about 50 s
+     * without a byte). */
+    SATVARO_STATUS_READ_ERROR = 2,
+    /* The device replied for another command, or a body was too large: a
+     * request that does not fit the command's buffer is refused and not sent;
+     * a reply of 1,572,864 bytes or more (which cannot fit g_resp with its
+     * terminating NUL), one announcing more than a compressed reply of that
+     * size can take, and one whose compressed body does not uncompress
+     * (announced above 20 MiB, or damaged) are refused; g_resp is then empty.
+     * A refused reply is reported when the command's time-out ends, as the
+     * device may still send an acceptable one. */
+    SATVARO_STATUS_REFUSED = 4,
+    /* No acceptable reply within the command's time-out, or the device stayed
+     * busy with another caller's exchange until it ran out (nothing was sent). */
+    SATVARO_STATUS_TIMEOUT = 32768
+};
+
 /* The driver's version text "01.00.01.001"; constant, owned by the library. */
 SATVARO_API char* getVersion(void);
-/* Status of the calling thread's last command call; see above. */
+/* Status of the calling thread's last command call: a SatvaroStatus. */
 SATVARO_API int CodigoErro(void);
 /* Does nothing: the line is opened and closed inside each call. */
 SATVARO_API void CloseSerial(void);

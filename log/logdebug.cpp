@@ -1,4 +1,5 @@
 #include "log/logdebug.h"
+#include "log/LogClock.h"
 
 #include "common/DriverVersion.h"
 #include "log/TarArchive.h"
@@ -18,7 +19,9 @@
 #include <vector>
 
 LogDebug* LogDebug::m_log = nullptr;
-std::time_t (*LogDebug::m_clock)(std::time_t*) = ::time;
+
+// Where dates and stamps come from; tests move it across midnight.
+std::time_t (*g_clock)(std::time_t*) = ::time;
 
 namespace {
 
@@ -134,16 +137,16 @@ LogDebug* LogDebug::obtemReferencia() {
     return m_log;
 }
 
-void LogDebug::setClock(std::time_t (*clock)(std::time_t*)) {
-    m_clock = clock;
+void setLogClock(std::time_t (*clock)(std::time_t*)) {
+    g_clock = clock;
 }
 
 std::string LogDebug::currentDate() {
-    return formatLocalTime(m_clock(nullptr), "%Y%m%d");
+    return formatLocalTime(g_clock(nullptr), "%Y%m%d");
 }
 
 std::string LogDebug::currentDateTime() {
-    return formatLocalTime(m_clock(nullptr), "%Y-%m-%d.%X");
+    return formatLocalTime(g_clock(nullptr), "%Y-%m-%d.%X");
 }
 
 // The date is compared at every line, so the first line after local midnight

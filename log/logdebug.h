@@ -37,10 +37,6 @@ public:
     // when any was found or the walk could not start, 0 otherwise.
     int removeLastDays(char* dir);
 
-    // Tests only: replaces std::time as the source of dates and stamps, so
-    // that a test can cross midnight. Production code never calls it.
-    static void setClock(std::time_t (*clock)(std::time_t*));
-
 private:
     LogDebug();
     LogDebug(const LogDebug&) = delete;
@@ -51,7 +47,6 @@ private:
     std::string m_arquivoLog;
 
     static LogDebug* m_log;
-    static std::time_t (*m_clock)(std::time_t*);
 };
 
 #endif

@@ -29,8 +29,6 @@ const unsigned long CHUNK_SIZE = 8192;
 const unsigned long READ_BUFFER_SIZE = 8192;
 const unsigned int FAILURE_LIMIT = 500;
 const int READ_WAIT_MS = 100;
-const useconds_t PAUSE_AFTER_SEND_US = 100000;
-const useconds_t CLOSED_PORT_WAIT_US = 1000000;
 const useconds_t PAUSE_AFTER_WRITE_LIMIT_US = 1000000;
 const std::uint64_t MAX_REPLY_BODY = 0x180000;
 const int MAX_TIMEOUT_RESTARTS = 5;
@@ -276,7 +274,7 @@ bool SerialCommChannel::serialIsValid() {
     if (m_fd == -1) {
         // The device expects this pause between a closed port and the next
         // attempt; callers rely on it for pacing.
-        usleep(CLOSED_PORT_WAIT_US);
+        usleep(REST_AFTER_CLOSE_US);
         return false;
     }
     return true;
@@ -415,84 +413,100 @@ int SerialCommChannel::send_data(zeph::Message& message) {
     return result;
 }
 
-int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& reply, int timeoutMs) {
-    int result = STATUS_PARSE_ERROR;
+// What one receive_data has come to so far.
+struct SerialCommChannel::Reception {
+    const char* expectedCode;
+    int status = SATVARO_STATUS_PARSE_ERROR;
     int restarts = 0;
+    bool accepted = false;         // a reply was taken: the exchange is over
+    bool gaveUp = false;           // the time-out restarts are used up
+    bool refusedOwnReply = false;  // the device answered us with a body we cannot take
+};
+
+// A stale reply of an earlier command, or ours with a body we cannot take:
+// an acceptable one gets a fresh time-out, a few times over. False once the
+// restarts are used up.
+bool SerialCommChannel::refuse(const zeph::Message& message, Reception& reception) {
+    reception.refusedOwnReply =
+        reception.refusedOwnReply || message.code() == reception.expectedCode;
+    logLine("info", "Comando invalido");
+    reception.status = SATVARO_STATUS_REFUSED;
+    if (reception.restarts++ >= MAX_TIMEOUT_RESTARTS) {
+        return false;
+    }
+    logLine("info", "Reinicio do timeout");
+    m_timeRef = Deadline::Clock::now();
+    return true;
+}
+
+zeph::Message::ParserState SerialCommChannel::judge(zeph::Message::ParserState parsed,
+                                                    zeph::Message& incoming, zeph::Message& reply,
+                                                    Reception& reception) {
+    switch (parsed) {
+    case zeph::Message::PARSER_SYNTAX_ERROR:
+        logLine("error", "[SerialCommChannel::receive_data] PARSER_SYNTAX_ERROR");
+        break;
+    case zeph::Message::PARSER_CHECKSUM_ERROR:
+        logLine("error", "[SerialCommChannel::receive_data] PARSER_CHECKSUM_ERROR");
+        break;
+    case zeph::Message::PARSER_MESSAGE_READY:
+        if (incoming.isCompressed()) {
+            incoming.uncompress();
+        }
+        if (incoming.code() == reception.expectedCode && hasUsableBody(incoming)) {
+            reply = incoming;
+            logLine("info", "[SerialCommChannel::receive_data] __NOERROR__");
+            reception.status = SATVARO_STATUS_OK;
+            reception.accepted = true;
+        } else if (refuse(incoming, reception)) {
+            return zeph::Message::PARSER_IN_PROGRESS;
+        }
+        break;
+    case zeph::Message::PARSER_IN_PROGRESS:
+        // Memory for one reply stays bounded whatever a device announces.
+        if (incoming.pendingBodySize() > MAX_ANNOUNCED_BODY) {
+            reception.gaveUp = !refuse(incoming, reception);
+            incoming = zeph::Message();
+        }
+        break;
+    }
+    return parsed;
+}
+
+int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& reply, int timeoutMs) {
+    Reception reception{expectedCode};
     zeph::Message::ParserState state = zeph::Message::PARSER_IN_PROGRESS;
     zeph::Message incoming;
     std::unique_ptr<char[]> buffer(new char[READ_BUFFER_SIZE]());
-    bool accepted = false;
-    bool refusedOwnReply = false;
-    bool gaveUp = false;
-
-    // A stale reply of an earlier command, or ours with a body we cannot
-    // take: give an acceptable one a fresh time-out, a few times over. False
-    // once the restarts are used up.
-    const auto refuse = [&](const zeph::Message& message) {
-        refusedOwnReply = refusedOwnReply || message.code() == expectedCode;
-        logLine("info", "Comando invalido");
-        result = STATUS_WRONG_REPLY;
-        if (restarts++ >= MAX_TIMEOUT_RESTARTS) {
-            return false;
-        }
-        logLine("info", "Reinicio do timeout");
-        m_timeRef = Deadline::Clock::now();
-        return true;
-    };
 
     for (;;) {
         const int got = receive(buffer.get(), READ_BUFFER_SIZE);
-        unsigned long consumed = 0;
-        while (got > 0 && consumed < static_cast<unsigned long>(got) && !accepted) {
-            state = incoming.parse(buffer.get() + consumed,
-                                   static_cast<unsigned long>(got) - consumed, &consumed);
-            switch (state) {
-            case zeph::Message::PARSER_SYNTAX_ERROR:
-                logLine("error", "[SerialCommChannel::receive_data] PARSER_SYNTAX_ERROR");
-                break;
-            case zeph::Message::PARSER_CHECKSUM_ERROR:
-                logLine("error", "[SerialCommChannel::receive_data] PARSER_CHECKSUM_ERROR");
-                break;
-            case zeph::Message::PARSER_MESSAGE_READY:
-                if (incoming.isCompressed()) {
-                    incoming.uncompress();
-                }
-                if (incoming.code() == expectedCode && hasUsableBody(incoming)) {
-                    reply = incoming;
-                    logLine("info", "[SerialCommChannel::receive_data] __NOERROR__");
-                    result = STATUS_OK;
-                    // Whatever follows the accepted reply belongs to no one.
-                    accepted = true;
-                } else if (refuse(incoming)) {
-                    state = zeph::Message::PARSER_IN_PROGRESS;
-                }
-                break;
-            case zeph::Message::PARSER_IN_PROGRESS:
-                // Memory for one reply stays bounded whatever a device announces.
-                if (incoming.pendingBodySize() > MAX_ANNOUNCED_BODY) {
-                    gaveUp = !refuse(incoming);
-                    incoming = zeph::Message();
-                }
-                break;
-            }
+        if (got > 0) {
+            zeph::parseEach(incoming, buffer.get(), static_cast<unsigned long>(got),
+                            [&](zeph::Message::ParserState parsed) {
+                                state = judge(parsed, incoming, reply, reception);
+                                // Whatever follows the accepted reply belongs to no one.
+                                return !reception.accepted;
+                            });
         }
-        if (accepted) {
+        if (reception.accepted) {
             break;
         }
         if (got < 0) {
             logLine("error", " [SerialCommChannel::receive_data] __READERROR__");
-            result = STATUS_READ_ERROR;
+            reception.status = SATVARO_STATUS_READ_ERROR;
             break;
         }
         // A batch that ended on a judged message or an error decides now,
         // unless it came too late; a batch still inside a message reads on.
-        const bool decided = gaveUp || state != zeph::Message::PARSER_IN_PROGRESS;
+        const bool decided = reception.gaveUp || state != zeph::Message::PARSER_IN_PROGRESS;
         const long long elapsed = elapsedMs(m_timeRef);
         if (decided ? elapsed >= timeoutMs : elapsed > timeoutMs) {
             logLine("error", " [SerialCommChannel::receive_data] __TIMEOUT__");
             // The device did answer this command, with a body we refused:
             // that, not the wait, is what the host must hear of.
-            result = refusedOwnReply ? STATUS_WRONG_REPLY : STATUS_TIMEOUT;
+            reception.status =
+                reception.refusedOwnReply ? SATVARO_STATUS_REFUSED : SATVARO_STATUS_TIMEOUT;
             break;
         }
         if (decided) {
@@ -501,7 +515,7 @@ int SerialCommChannel::receive_data(const char* expectedCode, zeph::Message& rep
     }
     // Nothing queued in either direction outlives the exchange.
     tcflush(m_fd, TCIOFLUSH);
-    return result;
+    return reception.status;
 }
 
 }  // namespace serial

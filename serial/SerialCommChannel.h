@@ -5,23 +5,22 @@
 #ifndef SATVARO_SERIAL_SERIALCOMMCHANNEL_H
 #define SATVARO_SERIAL_SERIALCOMMCHANNEL_H
 
+#include <unistd.h>
+
 #include <optional>
 #include <string>
 
 #include "codec/Message.h"
+#include "satvaro.h"
 #include "serial/Deadline.h"
 #include "serial/DeviceLock.h"
 
 namespace serial {
 
-// Result of receive_data, reported to the host through CodigoErro.
-enum ExchangeStatus {
-    STATUS_OK = 0,           // a reply with the expected code was accepted
-    STATUS_PARSE_ERROR = 1,  // parse error, or the device could not be connected
-    STATUS_READ_ERROR = 2,   // the port failed or was closed
-    STATUS_WRONG_REPLY = 4,  // reply for another command, or body too large
-    STATUS_TIMEOUT = 0x8000  // no acceptable reply within the time-out
-};
+// The device's pacing: it turns round for this long after the last byte of a
+// request before we read, and rests this long after its line was closed.
+inline constexpr useconds_t PAUSE_AFTER_SEND_US = 100000;
+inline constexpr useconds_t REST_AFTER_CLOSE_US = 1000000;
 
 // connect_client's result when another exchange kept the device until the
 // time-out ran out.
@@ -62,11 +61,18 @@ public:
     // Sends the whole message. A device that stops taking bytes ends it, as
     // a failure, when the exchange's time-out (connect_client's) runs out.
     int send_data(zeph::Message& message);
-    // Returns an ExchangeStatus; `reply` changes only when a reply is accepted.
+    // Returns a SatvaroStatus; `reply` changes only when a reply is accepted.
     int receive_data(const char* expectedCode, zeph::Message& reply, int timeoutMs);
 
 private:
+    struct Reception;
+
     int sendWithin(const char* data, unsigned long length, const Deadline& deadline);
+    // Judges one parse result of the reply being read: a reply taken, one
+    // refused, an error logged. The state the exchange goes on from.
+    zeph::Message::ParserState judge(zeph::Message::ParserState parsed, zeph::Message& incoming,
+                                     zeph::Message& reply, Reception& reception);
+    bool refuse(const zeph::Message& message, Reception& reception);
     // Counts a failed transfer; the 500th in a row closes the
     // port. True when it did.
     bool closedAfterRepeatedFailure();

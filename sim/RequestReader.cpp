@@ -6,14 +6,10 @@ namespace satsim {
 
 std::vector<Request> RequestReader::feed(const char* data, std::size_t length) {
     std::vector<Request> complete;
-    unsigned long consumed = 0;
-    while (consumed < length) {
-        switch (m_parser.parse(data + consumed, length - consumed, &consumed)) {
-        case zeph::Message::PARSER_MESSAGE_READY:
+    zeph::parseEach(m_parser, data, length, [&](zeph::Message::ParserState state) {
+        if (state == zeph::Message::PARSER_MESSAGE_READY) {
             complete.push_back(take());
-            break;
-        case zeph::Message::PARSER_SYNTAX_ERROR:
-        case zeph::Message::PARSER_CHECKSUM_ERROR: {
+        } else if (state != zeph::Message::PARSER_IN_PROGRESS) {
             std::string raw;
             int position = 0;
             m_parser.lastParsingState(raw, position);
@@ -21,12 +17,9 @@ std::vector<Request> RequestReader::feed(const char* data, std::size_t length) {
                 stderr,
                 "satvaro-sim: dropped a damaged request (%zu header bytes, scanner at %d)\n",
                 raw.size(), position);
-            break;
         }
-        case zeph::Message::PARSER_IN_PROGRESS:
-            break;
-        }
-    }
+        return true;
+    });
     return complete;
 }
 

@@ -76,12 +76,24 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 DoTransaction::DoTransaction() = default;
 
+// The device takes its rest (serial::REST_AFTER_CLOSE_US) here: the channel,
+// destroyed with the transaction, finds its line closed, pauses, and only
+// then lets the next caller have the device.
 DoTransaction::~DoTransaction() = default;
 
+// One exchange as the device sees it, the time-out counting from the start of
+// sending less any wait for the device:
+//  1. wait until no other exchange holds the device, find it and open it;
+//  2. send the request, within the time-out, then leave the device
+//     serial::PAUSE_AFTER_SEND_US to turn round;
+//  3. read until a reply is accepted, an error, or the time-out (restarted
+//     for each stale or refused reply, a few times over);
+//  4. flush and close the line;
+//  5. the device's rest, when the transaction is destroyed (above).
 int DoTransaction::run(int timeoutMs, const char* command, const std::string& body,
                        zeph::Message& reply) {
     logRequest(command, body);
-    int status = serial::STATUS_PARSE_ERROR;
+    int status = SATVARO_STATUS_PARSE_ERROR;
     const int connected = m_serial.connect_client(timeoutMs);
     if (connected == 0) {
         // A failed send is not acted on here: it ends as the read error or
@@ -90,7 +102,7 @@ int DoTransaction::run(int timeoutMs, const char* command, const std::string& bo
         status = ReadMessageAnswer(command, reply, timeoutMs);
         m_serial.disconnect_client();
     } else if (connected == serial::CONNECT_BUSY) {
-        status = serial::STATUS_TIMEOUT;
+        status = SATVARO_STATUS_TIMEOUT;
     }
     logReply(reply, status);
     return status;

@@ -22,18 +22,15 @@ std::vector<Message> feed(const std::string& stream, const std::vector<std::size
     std::vector<Message> messages;
     unsigned long consumed = 0;
     for (std::size_t length : pieces) {
-        const char* piece = stream.data() + consumed;
-        unsigned long used = 0;
-        while (used < length) {
-            const auto result = receiver.parse(piece + used, length - used, &used);
-            if (result == Message::PARSER_IN_PROGRESS) {
-                break;
-            }
-            EXPECT_EQ(result, Message::PARSER_MESSAGE_READY);
-            messages.push_back(receiver);
-        }
-        EXPECT_EQ(used, length);
-        consumed += used;
+        zeph::parseEach(receiver, stream.data() + consumed, length,
+                        [&](Message::ParserState result) {
+                            if (result != Message::PARSER_IN_PROGRESS) {
+                                EXPECT_EQ(result, Message::PARSER_MESSAGE_READY);
+                                messages.push_back(receiver);
+                            }
+                            return true;
+                        });
+        consumed += length;
     }
     return messages;
 }

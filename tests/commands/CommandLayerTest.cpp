@@ -112,7 +112,7 @@ protected:
         g_exchanged.clear();
         const LogCursor log;
         EXPECT_EQ(command.call(sat, session, texts), g_resp.data());
-        EXPECT_EQ(sat.CodigoErro(), fits ? 0 : manipulaDados::STATUS_BODY_TOO_LARGE);
+        EXPECT_EQ(sat.CodigoErro(), fits ? 0 : SATVARO_STATUS_REFUSED);
         EXPECT_STREQ(g_resp.text(), fits ? REPLY : "");
         ASSERT_EQ(g_exchanged.size(), fits ? 1u : 0u) << "a body that does not fit was sent";
         if (fits) {

@@ -1,6 +1,7 @@
 // The log writer on real files, with the real tar, each case in its own scratch
 // working directory. A test clock stands in for the time of day so that a case
 // can cross midnight; the zone is UTC.
+#include "log/LogClock.h"
 #include "log/logdebug.h"
 
 #include <gmock/gmock.h>
@@ -65,7 +66,7 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        LogDebug::setClock(testClock);
+        setLogClock(testClock);
         m_log = LogDebug::obtemReferencia();
     }
 

@@ -19,6 +19,7 @@
 #include "DriverOnDevice.h"
 #include "NamespaceGuard.h"
 #include "TestFiles.h"
+#include "log/LogClock.h"
 #include "log/logdebug.h"
 
 namespace fs = std::filesystem;
@@ -89,7 +90,7 @@ std::time_t g_now;
 void onTestClock() {
     setenv("TZ", "UTC", 1);
     tzset();
-    LogDebug::setClock([](std::time_t* out) { return out != nullptr ? *out = g_now : g_now; });
+    setLogClock([](std::time_t* out) { return out != nullptr ? *out = g_now : g_now; });
 }
 
 void logAt(const char* stamp, const char* message) {

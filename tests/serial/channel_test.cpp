@@ -146,19 +146,19 @@ TEST_F(ChannelTest, EachReplyIsJudged) {
         std::string line;  // a line logged `times` times
         int times;
     } cases[] = {
-        {replyWire("AtivarSAT", "stale") + replyWire(CODE, "fresh"), serial::STATUS_OK, "fresh", 1,
+        {replyWire("AtivarSAT", "stale") + replyWire(CODE, "fresh"), SATVARO_STATUS_OK, "fresh", 1,
          "info|Reinicio do timeout", 1},
-        {replyWire(CODE, std::string(0x180001, 'a')) + replyWire(CODE, "fits"), serial::STATUS_OK,
+        {replyWire(CODE, std::string(0x180001, 'a')) + replyWire(CODE, "fits"), SATVARO_STATUS_OK,
          "fits", 1, "info|" + RECEIVED + "__NOERROR__", 1},
-        {good + "smx\r\ncode:" + CODE, serial::STATUS_OK, "000007|08000|ok||", 0,
+        {good + "smx\r\ncode:" + CODE, SATVARO_STATUS_OK, "000007|08000|ok||", 0,
          "info|" + RECEIVED + "__NOERROR__", 1},
-        {sixWrong, serial::STATUS_WRONG_REPLY, nullptr, 6, "info|Reinicio do timeout", 5},
-        {badCrc, serial::STATUS_PARSE_ERROR, nullptr, 0,
+        {sixWrong, SATVARO_STATUS_REFUSED, nullptr, 6, "info|Reinicio do timeout", 5},
+        {badCrc, SATVARO_STATUS_PARSE_ERROR, nullptr, 0,
          "error|" + RECEIVED + "PARSER_CHECKSUM_ERROR", 1},
         // Without a body, so that the error is the last thing read.
         {"smx\r\ncode:" + std::string(CODE) +
              "\r\ncontent-size:0\r\nedc-word:0\r\nsource:1\r\nversion:2.0\r\n\r\n\r\n",
-         serial::STATUS_PARSE_ERROR, nullptr, 0, "error|" + RECEIVED + "PARSER_SYNTAX_ERROR", 1},
+         SATVARO_STATUS_PARSE_ERROR, nullptr, 0, "error|" + RECEIVED + "PARSER_SYNTAX_ERROR", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -181,7 +181,7 @@ TEST_F(ChannelTest, AssemblesAReplyArrivingInPiecesEvenAfterTheTimeOut) {
                       device.waitUntilTaken();
                   }
               }),
-              serial::STATUS_OK);
+              SATVARO_STATUS_OK);
     EXPECT_EQ(reply.body(), "000007|08000|SAT em Operação||");
 
     // A reply judged after the time-out is still a reply.
@@ -194,7 +194,7 @@ TEST_F(ChannelTest, AssemblesAReplyArrivingInPiecesEvenAfterTheTimeOut) {
     zeph::Message sent = request();
     channel.send_data(sent);
     answered.get_future().wait();
-    EXPECT_EQ(channel.receive_data(CODE, reply, 1), serial::STATUS_OK);
+    EXPECT_EQ(channel.receive_data(CODE, reply, 1), SATVARO_STATUS_OK);
     peer.join();
     EXPECT_EQ(reply.body(), "late");
 }
@@ -215,7 +215,7 @@ TEST_F(ChannelTest, SilentDeviceTimesOutCountedFromTheStartOfSending) {
     std::this_thread::sleep_for(milliseconds(2000));
     const Clock::time_point listening = Clock::now();
     const long long cpuBefore = threadCpuMs();
-    EXPECT_EQ(channel.receive_data(CODE, reply, 6000), serial::STATUS_TIMEOUT);
+    EXPECT_EQ(channel.receive_data(CODE, reply, 6000), SATVARO_STATUS_TIMEOUT);
     EXPECT_LT(threadCpuMs() - cpuBefore, 500) << "waiting must not spin";
     EXPECT_GE(Clock::now() - start, milliseconds(6000));
     EXPECT_LT(Clock::now() - listening, milliseconds(5000));
@@ -232,7 +232,7 @@ TEST_F(ChannelTest, UnpluggedDeviceEndsWithReadErrorAtOnce) {
             device.closeMaster();
         },
         302000);
-    EXPECT_EQ(status, serial::STATUS_READ_ERROR);
+    EXPECT_EQ(status, SATVARO_STATUS_READ_ERROR);
     EXPECT_LT(Clock::now() - start, milliseconds(5000));
     EXPECT_EQ(log.count("error", " " + RECEIVED + "__READERROR__"), 1);
     EXPECT_FALSE(channel.serialIsValid()) << "the hung-up port was closed";

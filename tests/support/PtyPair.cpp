@@ -72,15 +72,18 @@ zeph::Message PtyPair::readMessage(std::chrono::milliseconds timeout) {
             continue;
         if (got <= 0)
             break;
-        unsigned long consumed = 0;
-        while (consumed < static_cast<unsigned long>(got)) {
-            const zeph::Message::ParserState state = message.parse(
-                buffer + consumed, static_cast<unsigned long>(got) - consumed, &consumed);
-            if (state == zeph::Message::PARSER_MESSAGE_READY) {
-                EXPECT_EQ(consumed, static_cast<unsigned long>(got)) << "bytes after the request";
-                return message;
-            }
-            EXPECT_EQ(state, zeph::Message::PARSER_IN_PROGRESS) << "the request is damaged";
+        bool ready = false;
+        const unsigned long used =
+            zeph::parseEach(message, buffer, static_cast<unsigned long>(got),
+                            [&](zeph::Message::ParserState state) {
+                                ready = state == zeph::Message::PARSER_MESSAGE_READY;
+                                EXPECT_TRUE(ready || state == zeph::Message::PARSER_IN_PROGRESS)
+                                    << "the request is damaged";
+                                return !ready;
+                            });
+        if (ready) {
+            EXPECT_EQ(used, static_cast<unsigned long>(got)) << "bytes after the request";
+            return message;
         }
     }
     ADD_FAILURE() << "no whole request reached the device";
