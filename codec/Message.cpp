@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "codec/MessagePrivate.h"
+#include "MessagePrivate.h"
 #include "codec/zeph.h"
 
 namespace zeph {

@@ -1,6 +1,6 @@
 #include "hub/ActivationCode.h"
 
-#include "hub/StateFile.h"
+#include "StateFile.h"
 
 namespace hub {
 

@@ -1,4 +1,4 @@
-#include "hub/FormBody.h"
+#include "FormBody.h"
 
 namespace hub {
 

@@ -8,12 +8,12 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "FormBody.h"
+#include "HubLog.h"
+#include "SatFunctions.h"
+#include "Utf8Text.h"
 #include "hub/ActivationCode.h"
-#include "hub/FormBody.h"
-#include "hub/HubLog.h"
-#include "hub/SatFunctions.h"
 #include "hub/SessionNumbers.h"
-#include "hub/Utf8Text.h"
 
 namespace hub {
 

@@ -1,4 +1,4 @@
-#include "hub/HubLog.h"
+#include "HubLog.h"
 
 #include <unistd.h>
 

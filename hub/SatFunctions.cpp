@@ -1,10 +1,10 @@
-#include "hub/SatFunctions.h"
+#include "SatFunctions.h"
 
 #include <algorithm>
 
+#include "FormBody.h"
+#include "HubLog.h"
 #include "hub/ActivationCode.h"
-#include "hub/FormBody.h"
-#include "hub/HubLog.h"
 
 namespace hub {
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "hub/StateFile.h"
+#include "StateFile.h"
 
 namespace hub {
 

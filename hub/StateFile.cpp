@@ -1,4 +1,4 @@
-#include "hub/StateFile.h"
+#include "StateFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "hub/Utf8Text.h"
+#include "Utf8Text.h"
 
 namespace hub {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
+#include "HubLog.h"
 #include "hub/ActivationCode.h"
 #include "hub/Hub.h"
 #include "hub/HubConfig.h"
-#include "hub/HubLog.h"
 #include "hub/SessionNumbers.h"
 #include "satvaro.h"
 

@@ -1,4 +1,4 @@
-#include "serial/DeviceDiscovery.h"
+#include "DeviceDiscovery.h"
 
 #include <dirent.h>
 #include <glob.h>
@@ -11,7 +11,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "serial/serialdefs.h"
+#include "serialdefs.h"
 
 namespace serial {
 

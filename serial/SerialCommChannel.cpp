@@ -17,9 +17,9 @@
 #include <memory>
 #include <thread>
 
+#include "DeviceDiscovery.h"
 #include "codec/zeph.h"
 #include "log/logdebug.h"
-#include "serial/DeviceDiscovery.h"
 
 namespace serial {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "sim/CfeSigner.h"
+#include "CfeSigner.h"
 
 namespace satsim {
 

@@ -1,11 +1,11 @@
-#include "sim/CfeSigner.h"
+#include "CfeSigner.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "TestCredentials.h"
 #include "commands/Base64.h"
-#include "sim/TestCredentials.h"
 
 namespace satsim {
 

@@ -1,4 +1,4 @@
-#include "sim/DeviceLink.h"
+#include "DeviceLink.h"
 
 #include <cerrno>
 #include <cstdio>

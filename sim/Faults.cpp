@@ -1,4 +1,4 @@
-#include "sim/Faults.h"
+#include "Faults.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "sim/ReplyWire.h"
+#include "ReplyWire.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/Faults.h"
+#include "Faults.h"
 
 namespace satsim {
 

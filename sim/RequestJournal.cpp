@@ -1,4 +1,4 @@
-#include "sim/RequestJournal.h"
+#include "RequestJournal.h"
 
 #include <cerrno>
 #include <chrono>

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "sim/RequestReader.h"
+#include "RequestReader.h"
 
 namespace satsim {
 

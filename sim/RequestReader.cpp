@@ -1,4 +1,4 @@
-#include "sim/RequestReader.h"
+#include "RequestReader.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "sim/Simulator.h"
+#include "Simulator.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,12 +6,12 @@
 #include <csignal>
 #include <string>
 
-#include "sim/DeviceLink.h"
-#include "sim/Faults.h"
-#include "sim/RequestJournal.h"
-#include "sim/RequestReader.h"
+#include "DeviceLink.h"
+#include "Faults.h"
+#include "RequestJournal.h"
+#include "RequestReader.h"
+#include "Transmitter.h"
 #include "sim/SatDevice.h"
-#include "sim/Transmitter.h"
 
 namespace satsim {
 

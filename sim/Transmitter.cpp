@@ -1,4 +1,4 @@
-#include "sim/Transmitter.h"
+#include "Transmitter.h"
 
 #include <algorithm>
 #include <cerrno>

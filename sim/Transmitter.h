@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <deque>
 
-#include "sim/ReplyWire.h"
+#include "ReplyWire.h"
 
 namespace satsim {
 

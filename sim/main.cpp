@@ -9,8 +9,8 @@
 #include <ctime>
 #include <string>
 
+#include "Simulator.h"
 #include "sim/Cfe.h"
-#include "sim/Simulator.h"
 
 namespace {
 
