@@ -64,7 +64,7 @@ struct ConsoleRun {
 // Compares `text` with golden/<name>.txt; SATVARO_UPDATE_GOLDEN=1 in the
 // environment writes the file instead. Every reply field of 80 or more Base64
 // characters (a document the device made) reads "{Base64}" in both.
-void expectGolden(const std::string& name, const std::string& text);
+void expectTranscript(const std::string& name, const std::string& text);
 
 class ConsoleTest : public ::testing::Test {
 protected:

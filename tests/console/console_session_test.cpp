@@ -37,7 +37,7 @@ protected:
         for (std::size_t at; (at = text.find(SALE)) != std::string::npos;) {
             text.replace(at, SALE.size(), "{venda.xml}");
         }
-        expectGolden(name, text);
+        expectTranscript(name, text);
     }
 
     SimDevice m_sim;
