@@ -19,11 +19,12 @@
 #include "AcessoDriver.h"
 #include "DadosVenda.h"
 #include "DriverSat.h"
+#include "common/DriverVersion.h"
 
 namespace {
 
-constexpr char versionRuv[] = "01.00.01.001";
-std::string codigoAtivacao;
+// The console's own version is the driver's version text.
+constexpr const char* versionRuv = satvaro::DRIVER_VERSION;
 
 constexpr std::size_t CODIGO_MAXIMO = 32;
 // The sub-command the console activates with; the device takes it as an
@@ -52,7 +53,9 @@ constexpr char MENU[] =
     "[8] Enviar TesteFimAFim\n"
     "[q] Sair\n";
 
+// What the console keeps for the whole run.
 struct EstadoConsole {
+    std::string codigoAtivacao;  // at most 32 characters
     std::string arquivoVenda;
     DadosVenda venda;
     std::string retorno;
@@ -131,8 +134,9 @@ void menu() {
 // The code is saved before it is checked, so a refused code stays in the file
 // and the next start shows this screen again (a stored line over 32
 // characters is not taken as a code).
-void telaCodAtivacao() {
+std::string telaCodAtivacao() {
     banners("");
+    std::string codigoAtivacao;
     pergunta("Entre com o codigo de ativacao: ", codigoAtivacao);
     std::ofstream arquivo(caminhoDeTrabalho(ARQUIVO_CODIGO), std::ios::binary | std::ios::trunc);
     if (arquivo) {
@@ -145,9 +149,10 @@ void telaCodAtivacao() {
         std::fputs("Codigo maior que 32 caracteres\n", stdout);
         std::exit(SAIDA_ERRO);
     }
+    return codigoAtivacao;
 }
 
-bool leCodigoGuardado() {
+bool leCodigoGuardado(std::string& codigoAtivacao) {
     std::ifstream arquivo(caminhoDeTrabalho(ARQUIVO_CODIGO), std::ios::binary);
     std::string linha;
     if (!arquivo || !std::getline(arquivo, linha) || linha.size() > CODIGO_MAXIMO) {
@@ -160,9 +165,10 @@ bool leCodigoGuardado() {
 // Commands whose only argument after the session is the activation code.
 using ChamadaComCodigo = const char* (DriverSat::*)(int, const char*);
 
-std::string chamaComCodigo(const char* nota, ChamadaComCodigo chamada) {
+std::string chamaComCodigo(const EstadoConsole& estado, const char* nota,
+                           ChamadaComCodigo chamada) {
     std::fputs(nota, stderr);
-    return texto((driver()->*chamada)(proxSessao(), codigoAtivacao.c_str()));
+    return texto((driver()->*chamada)(proxSessao(), estado.codigoAtivacao.c_str()));
 }
 
 void escolhaAtivar(EstadoConsole& estado) {
@@ -171,9 +177,9 @@ void escolhaAtivar(EstadoConsole& estado) {
     pergunta("Entre com o cnpj do estabelecimento:", cnpj);
     pergunta("Entre com o a uf do estado:", uf);
     std::fputs("Ativar Sat\n", stderr);
-    estado.retorno =
-        texto(driver()->funcAtivarSAT(proxSessao(), SUBCOMANDO_ATIVACAO, codigoAtivacao.c_str(),
-                                      cnpj.c_str(), FromString<int>(uf)));
+    estado.retorno = texto(driver()->funcAtivarSAT(proxSessao(), SUBCOMANDO_ATIVACAO,
+                                                   estado.codigoAtivacao.c_str(), cnpj.c_str(),
+                                                   FromString<int>(uf)));
 }
 
 // Choices 1, 2 and 3 name the next one of the cycle, which runs when the
@@ -185,22 +191,23 @@ void escolhaConsultar(EstadoConsole& estado) {
 }
 
 void escolhaStatusOperacional(EstadoConsole& estado) {
-    estado.retorno =
-        chamaComCodigo("Enviar Consutar Status Operacional\n", &DriverSat::funcConsultarStatusOP);
+    estado.retorno = chamaComCodigo(estado, "Enviar Consutar Status Operacional\n",
+                                    &DriverSat::funcConsultarStatusOP);
     estado.escolha = '3';
 }
 
 void escolhaExtrairLogs(EstadoConsole& estado) {
-    estado.retorno = chamaComCodigo("Enviar Extrair Logs\n", &DriverSat::funcExtrairLogs);
+    estado.retorno = chamaComCodigo(estado, "Enviar Extrair Logs\n", &DriverSat::funcExtrairLogs);
     estado.escolha = '1';
 }
 
 void escolhaBloquear(EstadoConsole& estado) {
-    estado.retorno = chamaComCodigo("Enviar Bloqueio Sat\n", &DriverSat::funcBloquear);
+    estado.retorno = chamaComCodigo(estado, "Enviar Bloqueio Sat\n", &DriverSat::funcBloquear);
 }
 
 void escolhaDesbloquear(EstadoConsole& estado) {
-    estado.retorno = chamaComCodigo("Enviar Desbloqueio Sat\n", &DriverSat::funcDesbloquear);
+    estado.retorno =
+        chamaComCodigo(estado, "Enviar Desbloqueio Sat\n", &DriverSat::funcDesbloquear);
 }
 
 void escolhaVenda(EstadoConsole& estado) {
@@ -210,8 +217,8 @@ void escolhaVenda(EstadoConsole& estado) {
         return;
     }
     estado.venda.extraiDoDocumento(documento);
-    estado.retorno = texto(
-        driver()->funcEnviarDadosVenda(proxSessao(), codigoAtivacao.c_str(), documento.c_str()));
+    estado.retorno = texto(driver()->funcEnviarDadosVenda(
+        proxSessao(), estado.codigoAtivacao.c_str(), documento.c_str()));
     estado.venda.extraiChave(estado.retorno);
 }
 
@@ -220,7 +227,7 @@ void escolhaCancelamento(EstadoConsole& estado) {
     const int sessao = proxSessao();
     std::fprintf(stderr, "Enviar Ultimo Cancelamento sessao %d\n %s\n", sessao, documento.c_str());
     estado.retorno = texto(driver()->funcCancelarUltimaVenda(
-        sessao, codigoAtivacao.c_str(), estado.venda.chaveVenda.c_str(), documento.c_str()));
+        sessao, estado.codigoAtivacao.c_str(), estado.venda.chaveVenda.c_str(), documento.c_str()));
 }
 
 void escolhaTesteFimAFim(EstadoConsole& estado) {
@@ -233,7 +240,7 @@ void escolhaTesteFimAFim(EstadoConsole& estado) {
     const int sessao = proxSessao();
     std::fprintf(stderr, "Enviar Teste Fim a Fim %d\n %s\n", sessao, documento.c_str());
     estado.retorno =
-        texto(driver()->funcTesteFimAFim(sessao, codigoAtivacao.c_str(), documento.c_str()));
+        texto(driver()->funcTesteFimAFim(sessao, estado.codigoAtivacao.c_str(), documento.c_str()));
 }
 
 void escolhaSair(EstadoConsole&) {
@@ -323,8 +330,8 @@ int main(int argc, char* argv[]) {
     if (const auto saida = trataLinhaDeComando(argc, argv, estado.arquivoVenda)) {
         return *saida;
     }
-    if (!leCodigoGuardado()) {
-        telaCodAtivacao();
+    if (!leCodigoGuardado(estado.codigoAtivacao)) {
+        estado.codigoAtivacao = telaCodAtivacao();
     }
     do {
         executaTurno(estado);

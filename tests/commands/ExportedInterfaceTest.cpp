@@ -61,25 +61,11 @@ TEST_F(ExportedInterface, EveryExportReachesTheDeviceUnderItsNameAsFormatted) {
     sat.ExtrairLogs(16, CODE);
     EXPECT_EQ(sat.CodigoErro(), 0);
 
-    EXPECT_EQ(received(), (std::vector<std::string>{
-                              "AtivarSAT 000042|1|A|B|35",
-                              "ComunicarCertificadoICPBRASIL 000003|12345678|",
-                              "AssociarAssinatura 000004|12345678|11111111111111|SIG",
-                              "AtualizarSoftwareSAT 000005|",
-                              "TrocarCodigoDeAtivacao 000006|12345678|1|87654321|87654321",
-                              "TrocarCodigoDeAtivacao 000007|87654321|2|12345678|12345678",
-                              "BloquearSAT 000008|12345678",
-                              "DesbloquearSAT 000009|12345678",
-                              "EnviarDadosVenda 000010|12345678|" + sale,
-                              "CancelarUltimaVenda 000011|12345678|CFe35|"
-                              "<CFeCanc><CNPJ></CNPJ><CPF></CPF><CNPJ/></CFeCanc>",
-                              "TesteFimAFim 000012|12345678|<CFe><CPF/></CFe>",
-                              "ConsultarSAT 000013",
-                              "ConsultarStatusOperacional 000014|",
-                              "ConsultarNumeroSessao 000001|12345678|000123",
-                              "ConfigurarInterfaceDeRede 000015|12345678|<config/>",
-                              "ExtrairLogs 000016|12345678",
-                          }));
+    std::string requests;
+    for (const std::string& request : received()) {
+        requests += request + "\n";
+    }
+    expectGolden(SATVARO_SOURCE_DIR "/tests/commands/golden/requests.txt", requests);
 }
 
 TEST_F(ExportedInterface, RepliesFillTheSameBufferWithoutRemnants) {

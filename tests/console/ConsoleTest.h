@@ -2,7 +2,8 @@
 // with standard input on a pipe, in a scratch working directory per test,
 // the loader looking for the driver library in a given directory. Every wait
 // is bounded; the child is ended by its PID at the latest when the object
-// goes away.
+// goes away. What a run leaves is held against golden files kept beside the
+// tests (tests/console/golden).
 #ifndef SATVARO_TESTS_CONSOLE_CONSOLETEST_H
 #define SATVARO_TESTS_CONSOLE_CONSOLETEST_H
 
@@ -18,8 +19,6 @@
 namespace satvaro::test {
 
 inline constexpr char LIBRARY_DIR[] = SATVARO_BINARY_DIR "/lib";
-inline constexpr char VERSION_BANNER[] =
-    "\n|----------------- Driver Sat Varo v01.00.01.001-------------------|\n\n";
 
 class ConsoleProcess {
 public:
@@ -62,6 +61,11 @@ struct ConsoleRun {
     std::string err;
 };
 
+// Compares `text` with golden/<name>.txt; SATVARO_UPDATE_GOLDEN=1 in the
+// environment writes the file instead. Every reply field of 80 or more Base64
+// characters (a document the device made) reads "{Base64}" in both.
+void expectTranscript(const std::string& name, const std::string& text);
+
 class ConsoleTest : public ::testing::Test {
 protected:
     std::string path(const std::string& name) const { return (m_workdir.path() / name).string(); }
@@ -69,7 +73,6 @@ protected:
     void writeFile(const std::string& name, const std::string& content) const {
         ::writeFile(path(name), content);
     }
-    std::string readFile(const std::string& name) const { return ::readFile(path(name)); }
 
     // Runs the console to its end with the given standard input.
     ConsoleRun run(const std::vector<std::string>& args, const std::string& input,
@@ -79,6 +82,10 @@ protected:
         const int status = console.finish();
         return {status, console.out, console.err};
     }
+
+    // The run's exit status, streams, and what it left in the working
+    // directory: the names there and the console's two files.
+    std::string transcript(const ConsoleRun& run) const;
 
 private:
     ScratchDir m_workdir;

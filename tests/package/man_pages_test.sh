@@ -1,9 +1,10 @@
 #!/bin/sh
-# man_pages_test.sh <man page dir> <expected exports>: every page renders
+# man_pages_test.sh <man page dir> <version script>: every page renders
 # without a warning from groff (-ww) or man, and libsatvaro(3) covers every
-# exported function, the reply buffer, each CodigoErro value and the log files.
+# function the version script exports, the reply buffer, each CodigoErro value
+# and the log files.
 set -eu
-pages=$1 exports=$2
+pages=$1 map=$2
 status=0
 fail() {
   echo "FAIL: $*" >&2
@@ -20,7 +21,7 @@ for page in "$pages"/*.[0-9]; do
 done
 
 api=$(MANWIDTH=80 man -l "$pages/libsatvaro.3" 2>/dev/null || groff -man -Tutf8 "$pages/libsatvaro.3")
-for word in $(cat "$exports") g_resp logsDrs/logDrsYYYYMMDD.log; do
+for word in $("$(dirname -- "$0")/../exports/map_names.sh" "$map") g_resp logsDrs/logDrsYYYYMMDD.log; do
   printf '%s\n' "$api" | grep -qw -- "$word" || fail "libsatvaro(3) does not mention $word"
 done
 for value in 0 1 2 4 32768; do

@@ -1,17 +1,21 @@
-"""python_signatures_test.py <example.py> <satvaro.h> <expected exports>
+"""python_signatures_test.py <example.py> <satvaro.h> <version script>
 
-The Python example declares every exported function, with the result and
-argument types of its prototype in the public header: a wrong or missing
-declaration would make ctypes pass or read values the library does not expect.
+The public header declares the functions the version script exports, and the
+Python example declares each with the result and argument types of its
+prototype: a wrong or missing declaration would make ctypes pass or read values
+the library does not expect.
 """
 import ctypes
 import importlib.util
+import os
 import re
+import subprocess
 import sys
 
 C_TYPES = {"char *": ctypes.c_char_p, "const char *": ctypes.c_char_p, "int": ctypes.c_int,
            "SATVARO_USHORT": ctypes.c_ushort, "void": None}
 PROTOTYPE = re.compile(r"SATVARO_API\s+([\w\s*]+?)\s*\b(\w+)\s*\(([^)]*)\)\s*;")
+MAP_NAMES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "exports", "map_names.sh")
 
 
 def c_type(declaration, named):
@@ -20,7 +24,7 @@ def c_type(declaration, named):
     return C_TYPES[" ".join(words[:-1] if named else words)]
 
 
-def main(example_path, header_path, exports_path):
+def main(example_path, header_path, map_path):
     module_spec = importlib.util.spec_from_file_location("satvaro_ctypes", example_path)
     example = importlib.util.module_from_spec(module_spec)
     module_spec.loader.exec_module(example)
@@ -30,8 +34,8 @@ def main(example_path, header_path, exports_path):
             arguments = [c_type(p, named=True) for p in parameters.split(",")
                          if p.strip() not in ("", "void")]
             declared[name] = (c_type(result, named=False), arguments)
-    with open(exports_path) as exports:
-        exported = set(exports.read().split())
+    exported = set(subprocess.run([MAP_NAMES, map_path], capture_output=True, text=True,
+                                  check=True).stdout.split())
 
     failures = []
     if set(declared) != exported:

@@ -128,50 +128,6 @@ TEST_F(ChannelTest, SendsIn8192ByteChunksAndEveryByteArrives) {
     EXPECT_EQ(log.lines().back(), SENT + "Falha no envio.");
 }
 
-// Replies for other commands, or with bodies too large, restart the wait a
-// few times; an accepted reply ends the exchange at once, whatever follows.
-TEST_F(ChannelTest, EachReplyIsJudged) {
-    const std::string good = replyWire(CODE, "000007|08000|ok||");
-    std::string badCrc = good;
-    badCrc[badCrc.find("edc-word:") + 9] ^= 1;
-    std::string sixWrong;
-    for (int i = 0; i < 6; ++i) {
-        sixWrong += replyWire("AtivarSAT", "stale " + std::to_string(i));
-    }
-    const struct {
-        std::string wire;
-        int status;
-        const char* body;  // of the reply accepted; null: none
-        int invalid;       // "Comando invalido" lines
-        std::string line;  // a line logged `times` times
-        int times;
-    } cases[] = {
-        {replyWire("AtivarSAT", "stale") + replyWire(CODE, "fresh"), SATVARO_STATUS_OK, "fresh", 1,
-         "info|Reinicio do timeout", 1},
-        {replyWire(CODE, std::string(0x180001, 'a')) + replyWire(CODE, "fits"), SATVARO_STATUS_OK,
-         "fits", 1, "info|" + RECEIVED + "__NOERROR__", 1},
-        {good + "smx\r\ncode:" + CODE, SATVARO_STATUS_OK, "000007|08000|ok||", 0,
-         "info|" + RECEIVED + "__NOERROR__", 1},
-        {sixWrong, SATVARO_STATUS_REFUSED, nullptr, 6, "info|Reinicio do timeout", 5},
-        {badCrc, SATVARO_STATUS_PARSE_ERROR, nullptr, 0,
-         "error|" + RECEIVED + "PARSER_CHECKSUM_ERROR", 1},
-        // Without a body, so that the error is the last thing read.
-        {"smx\r\ncode:" + std::string(CODE) +
-             "\r\ncontent-size:0\r\nedc-word:0\r\nsource:1\r\nversion:2.0\r\n\r\n\r\n",
-         SATVARO_STATUS_PARSE_ERROR, nullptr, 0, "error|" + RECEIVED + "PARSER_SYNTAX_ERROR", 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        reply = zeph::Message();
-        const LogCursor before;
-        EXPECT_EQ(exchange(answers(c.wire), 3000), c.status);
-        EXPECT_EQ(reply.body(), c.body ? c.body : "");
-        EXPECT_EQ(before.count("info", "Comando invalido"), c.invalid);
-        const std::vector<std::string> lines = before.lines();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), c.line), c.times);
-    }
-}
-
 TEST_F(ChannelTest, AssemblesAReplyArrivingInPiecesEvenAfterTheTimeOut) {
     const std::string wire = replyWire(CODE, "000007|08000|SAT em Operação||");
     EXPECT_EQ(exchange([&] {

@@ -12,6 +12,8 @@
 
 // Everything the driver logged so far.
 std::string readDriverLog();
+// `log` with every line's stamp replaced by "[stamp]".
+std::string withoutStamps(const std::string& log);
 
 // What the driver logs from the moment the cursor is made.
 class LogCursor {

@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cerrno>
@@ -21,6 +22,13 @@ bool writeFile(const std::filesystem::path& path, const std::string& content) {
     if (path.has_parent_path())
         std::filesystem::create_directories(path.parent_path(), error);
     return !error && satsim::writeFile(path.string(), content);
+}
+
+void expectGolden(const std::filesystem::path& golden, const std::string& actual) {
+    if (std::getenv("SATVARO_UPDATE_GOLDEN") != nullptr) {
+        writeFile(golden, actual);
+    }
+    EXPECT_EQ(readFile(golden), actual) << "golden file " << golden.string();
 }
 
 CommandOutput runCommand(const std::string& command) {

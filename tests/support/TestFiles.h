@@ -12,6 +12,10 @@ std::string readFile(const std::filesystem::path& path);
 // directories first; false on any failure.
 bool writeFile(const std::filesystem::path& path, const std::string& content);
 
+// Expects `actual` to equal the golden file at `golden`; with
+// SATVARO_UPDATE_GOLDEN set in the environment it writes the file first.
+void expectGolden(const std::filesystem::path& golden, const std::string& actual);
+
 struct CommandOutput {
     int status = -1;   // as pclose gives it; -1 when the command could not start
     std::string text;  // its standard output

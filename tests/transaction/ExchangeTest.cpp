@@ -1,9 +1,9 @@
 // DoTransaction::run against the simulated device of the harness: the
-// request as it reaches the device, and the two summary lines it logs, also
-// for bodies without the fields they name.
+// request's wire form as it reaches the device, and the day's log of three
+// exchanges (bodies with and without the fields the summary lines name),
+// each against a golden file beside this test.
 #include "transaction/DoTransaction.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,10 +11,11 @@
 #include "DriverLog.h"
 #include "ScopedWorkDir.h"
 #include "SimDevice.h"
+#include "TestFiles.h"
 
 namespace {
 
-using ::testing::HasSubstr;
+const std::string GOLDEN = SATVARO_SOURCE_DIR "/tests/transaction/golden/";
 
 TEST(Exchange, RequestIsFramedCompressedAndBothSidesAreLogged) {
     ScopedWorkDir workDir;
@@ -26,25 +27,8 @@ TEST(Exchange, RequestIsFramedCompressedAndBothSidesAreLogged) {
         zeph::Message reply;
         EXPECT_EQ(DoTransaction().run(6000, "ConsultarSAT", body, reply), 0);
     }
-
-    const SimRequest request = device.requests().at(0);
-    EXPECT_EQ(request.code, "ConsultarSAT");
-    EXPECT_EQ(request.body, "000123");
-    for (const char* line :
-         {"code:ConsultarSAT\r\n", "source:3\r\n", "drs-version:01.00.01.001\r\n",
-          "content-type:z-compressed\r\n", "content-uncompressed-size:6\r\n"}) {
-        EXPECT_THAT(request.wire, HasSubstr(line));
-    }
-    const std::string log = readDriverLog();
-    EXPECT_THAT(log, HasSubstr("[info, txCode: ConsultarSAT txSessao:000123 txBufferSize:6]\n"));
-    EXPECT_THAT(log, HasSubstr("[info, rxCode: ConsultarSAT rxSessao: 000123 rxEEEEE: 08000 "
-                               "rxCCCC: SAT em operacao rxMessage: 0000 rxBufferSize: 38 "
-                               "status: 0]\n"));
-    EXPECT_THAT(log, HasSubstr("[info, txCode: ConsultarSAT txSessao: txBufferSize:0]\n"));
-    EXPECT_THAT(log, HasSubstr("[info, rxCode: ConsultarSAT rxSessao: abc rxEEEEE:   rxCCCC:   "
-                               "rxMessage:   rxBufferSize: 3 status: 0]\n"));
-    EXPECT_THAT(log, HasSubstr("[info, txCode: ConsultarSAT txSessao:no-separator "
-                               "txBufferSize:12]\n"));
+    expectGolden(GOLDEN + "request.wire", device.requests().at(0).wire);
+    expectGolden(GOLDEN + "exchanges.log", withoutStamps(readDriverLog()));
 }
 
 }  // namespace

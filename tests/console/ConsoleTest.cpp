@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 #include "ConsoleTest.h"
@@ -20,6 +23,27 @@ namespace {
 
 constexpr char CONSOLE[] = SATVARO_BINARY_DIR "/bin/zozivodivo";
 constexpr int LONG_WAIT_MS = 60000;
+
+std::string section(const std::string& title, const std::string& content) {
+    return "--- " + title + "\n" + content + "\n";
+}
+
+// Fields are separated by "|" and line ends.
+std::string elideBase64(const std::string& text) {
+    static const char ALPHABET[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+    std::string shown;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find_first_of("|\n", start), text.size());
+        const std::string field = text.substr(start, end - start);
+        const bool long64 =
+            field.size() >= 80 && field.find_first_not_of(ALPHABET) == std::string::npos;
+        shown += long64 ? "{Base64}" : field;
+        shown += text.substr(end, 1);
+        start = end + 1;
+    }
+    return shown;
+}
 
 }  // namespace
 
@@ -66,16 +90,10 @@ ConsoleProcess::~ConsoleProcess() {
     closeInput();
 }
 
+// What a test types is far less than a pipe holds: one write takes it whole.
 void ConsoleProcess::write(const std::string& input) {
-    for (std::size_t sent = 0; m_in >= 0 && sent < input.size();) {
-        const ssize_t n = ::write(m_in, input.data() + sent, input.size() - sent);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        sent += static_cast<std::size_t>(n);
+    if (m_in >= 0 && ::write(m_in, input.data(), input.size()) < 0) {
+        closeInput();  // the console has ended
     }
 }
 
@@ -102,6 +120,25 @@ int ConsoleProcess::finish() {
     out = readFile(m_streams.path() / "out");
     err = readFile(m_streams.path() / "err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void expectTranscript(const std::string& name, const std::string& text) {
+    ::expectGolden(GOLDEN_DIR "/" + name + ".txt", elideBase64(text));
+}
+
+std::string ConsoleTest::transcript(const ConsoleRun& run) const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_workdir.path())) {
+        names.insert(entry.path().filename().string());
+    }
+    std::string listed;
+    for (const std::string& name : names) {
+        listed += name + " ";
+    }
+    return section("exit status", std::to_string(run.status)) + section("stdout", run.out) +
+           section("stderr", run.err) + section("files", listed) +
+           section("codigoRuv.bin", ::readFile(path("codigoRuv.bin"))) +
+           section("retUltimoCmd.bin", ::readFile(path("retUltimoCmd.bin")));
 }
 
 }  // namespace satvaro::test
