@@ -1,4 +1,4 @@
-#include "AcessoDriver.h"
+#include "console/AcessoDriver.h"
 
 #include "DriverSat.h"
 

@@ -1,4 +1,4 @@
-#include "DadosVenda.h"
+#include "console/DadosVenda.h"
 
 #include "Trecho.h"
 

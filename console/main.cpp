@@ -16,8 +16,8 @@
 #include <sstream>
 #include <string>
 
-#include "AcessoDriver.h"
-#include "DadosVenda.h"
+#include "console/AcessoDriver.h"
+#include "console/DadosVenda.h"
 #include "DriverSat.h"
 #include "common/DriverVersion.h"
 
