@@ -76,6 +76,19 @@ ssize_t readRetrying(int fd, char* buffer, size_t length) {
     return got;
 }
 
+// poll on one descriptor, again when a signal interrupts it.
+int pollRetrying(int fd, short events, int timeoutMs) {
+    struct pollfd watch;
+    watch.fd = fd;
+    watch.events = events;
+    int ready;
+    do {
+        watch.revents = 0;
+        ready = poll(&watch, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready;
+}
+
 // poll's time-out for what is left of `deadline`: -1 waits for ever.
 int pollTimeout(const Deadline& deadline) {
     return deadline.end() == Deadline::never().end() ? -1 : deadline.remainingMs(INT_MAX);
@@ -84,18 +97,7 @@ int pollTimeout(const Deadline& deadline) {
 // Waits until `fd` takes more output, or `deadline` passes (false). An error
 // on the line, or no line, counts as writable: the write reports it.
 bool waitWritable(int fd, const Deadline& deadline) {
-    if (fd < 0) {
-        return true;
-    }
-    struct pollfd watch;
-    watch.fd = fd;
-    watch.events = POLLOUT;
-    int ready;
-    do {
-        watch.revents = 0;
-        ready = poll(&watch, 1, pollTimeout(deadline));
-    } while (ready < 0 && errno == EINTR);
-    return ready != 0;
+    return fd < 0 || pollRetrying(fd, POLLOUT, pollTimeout(deadline)) != 0;
 }
 
 // Waits until the output queued on `fd` has gone to the other end, or
@@ -142,14 +144,7 @@ private:
 // Waits at most READ_WAIT_MS for input or a hang-up. 1: something to read
 // (or the line is gone), 0: nothing came, -1: poll itself failed.
 int waitReadable(int fd) {
-    struct pollfd watch;
-    watch.fd = fd;
-    watch.events = POLLIN;
-    int ready;
-    do {
-        watch.revents = 0;
-        ready = poll(&watch, 1, READ_WAIT_MS);
-    } while (ready < 0 && errno == EINTR);
+    const int ready = pollRetrying(fd, POLLIN, READ_WAIT_MS);
     return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
 }
 
