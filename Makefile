@@ -45,7 +45,8 @@ test:
 asan:
 	cmake --workflow --preset asan
 
-# The library and its many-callers tests under ThreadSanitizer.
+# The library and its many-callers tests, and the hub's concurrent and
+# front-door tests, under ThreadSanitizer.
 tsan:
 	cmake --workflow --preset tsan
 

@@ -6,19 +6,17 @@
 //   sim/satvaro-harness --sim-arg --activated -- build/bin/bench_hub
 //
 // Both paths make the same library call, a sale of examples/venda.xml. The
-// device's discovery (a shell pipeline of about 55 ms, whose jitter alone
-// would hide the hub's cost) runs once and is replayed, and the device's
-// pauses (1.1 s per call) are skipped but in the paced run of the eight
-// tills: this program stands in for usleep, popen and pclose. The pauses hold
-// nothing; unpaced, the calls are short enough for the two shared cores to
-// run out while the tills, the hub and the simulator all want them.
+// device's pauses (1.1 s per call) are skipped but in the paced run of the
+// eight tills: this program stands in for usleep. The pauses hold nothing;
+// unpaced, the calls are short enough for the two shared cores to run out
+// while the tills, the hub and the simulator all want them.
+#include <curl/curl.h>
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
-#include <httplib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "HubClient.h"
 #include "hub/ActivationCode.h"
 #include "hub/Hub.h"
 #include "hub/HubConfig.h"
@@ -45,30 +44,6 @@ extern "C" __attribute__((visibility("default"))) int usleep(useconds_t microsec
     static const auto realUsleep =
         reinterpret_cast<int (*)(useconds_t)>(dlsym(RTLD_NEXT, "usleep"));
     return g_paced ? realUsleep(microseconds) : 0;
-}
-
-// The first listing is the device's for the whole run.
-extern "C" __attribute__((visibility("default"))) FILE* popen(const char* command,
-                                                              const char* mode) {
-    static const std::string listing = [&] {
-        const auto realPopen =
-            reinterpret_cast<FILE* (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "popen"));
-        const auto realPclose = reinterpret_cast<int (*)(FILE*)>(dlsym(RTLD_NEXT, "pclose"));
-        FILE* const pipe = realPopen(command, mode);
-        std::string text;
-        for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) {
-            text += static_cast<char>(c);
-        }
-        if (pipe != nullptr) {
-            realPclose(pipe);
-        }
-        return text;
-    }();
-    return fmemopen(const_cast<char*>(listing.data()), listing.size(), "r");
-}
-
-extern "C" __attribute__((visibility("default"))) int pclose(FILE* stream) {
-    return std::fclose(stream);
 }
 
 namespace {
@@ -108,7 +83,10 @@ public:
             std::fprintf(stderr, "bench_hub: %s\n", error.c_str());
             std::exit(1);
         }
-        m_server = std::thread([this] { m_hub.serve(); });
+        m_server = std::thread([this] {
+            std::string failure;
+            m_hub.serve(failure);
+        });
     }
     ~RunningHub() {
         m_hub.stop();
@@ -145,13 +123,10 @@ double directSale() {
 // One sale of `till` through the hub; its round trip in ms, or -1.
 double hubSale(int till) {
     const Clock::time_point start = Clock::now();
-    httplib::Client client("127.0.0.1", g_hub->port());
-    client.set_read_timeout(std::chrono::minutes(1));  // paced, a till waits for eight calls
-    const httplib::Result reply = client.Post(
-        "/hub/v1/enviardadosvenda",
-        httplib::Params{{"numero_caixa", std::to_string(till)}, {"dados_venda", sale()}});
+    const HubReply reply = callHub(g_hub->port(), "enviardadosvenda",
+                                   {{"numero_caixa", std::to_string(till)}, {"dados_venda", sale()}});
     const bool served =
-        reply && reply->status == 200 && reply->body.find("\"codigo_erro\":0") != std::string::npos;
+        reply.status == 200 && reply.body.find("\"codigo_erro\":0") != std::string::npos;
     return served ? millisecondsSince(start) : -1;
 }
 
@@ -231,6 +206,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     int status = 0;
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     {
         RunningHub running(scratch);
         g_hub = &running;

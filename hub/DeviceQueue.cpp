@@ -2,47 +2,55 @@
 
 namespace hub {
 
-DeviceQueue::DeviceQueue() : m_thread([this] { serve(); }) {}
+DeviceQueue::DeviceQueue(std::size_t capacity)
+    : m_capacity(capacity), m_thread([this] { serve(); }) {}
 
 DeviceQueue::~DeviceQueue() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_ending = true;
-    }
-    m_changed.notify_all();
+    close();
     m_thread.join();
 }
 
-// The caller's job lives on its stack: it waits here until the job is done.
-void DeviceQueue::run(const std::function<void()>& work) {
-    Job job{&work, false, nullptr};
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_jobs.push_back(&job);
-    m_changed.notify_all();
-    m_changed.wait(lock, [&] { return job.done; });
-    if (job.failure) {
-        std::rethrow_exception(job.failure);
+DeviceQueue::Queued DeviceQueue::submit(Call call, std::size_t& ahead) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed) {
+            return Queued::CLOSED;
+        }
+        if (m_calls.size() >= m_capacity) {
+            return Queued::FULL;
+        }
+        ahead = m_calls.size();
+        m_calls.push_back(std::move(call));
+    }
+    m_changed.notify_one();
+    return Queued::YES;
+}
+
+void DeviceQueue::close() {
+    std::deque<Call> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        dropped.swap(m_calls);
+    }
+    m_changed.notify_one();
+    for (Call& call : dropped) {
+        call.drop();
     }
 }
 
 void DeviceQueue::serve() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [&] { return !m_jobs.empty() || m_ending; });
-        if (m_jobs.empty()) {
+        m_changed.wait(lock, [&] { return !m_calls.empty() || m_closed; });
+        if (m_calls.empty()) {
             return;
         }
-        Job* const job = m_jobs.front();
-        m_jobs.pop_front();
+        Call call = std::move(m_calls.front());
+        m_calls.pop_front();
         lock.unlock();
-        try {
-            (*job->work)();
-        } catch (...) {
-            job->failure = std::current_exception();
-        }
+        call.run();
         lock.lock();
-        job->done = true;
-        m_changed.notify_all();
     }
 }
 

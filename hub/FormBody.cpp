@@ -4,19 +4,6 @@ namespace hub {
 
 namespace {
 
-int hexValue(char digit) {
-    if (digit >= '0' && digit <= '9') {
-        return digit - '0';
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return digit - 'a' + 10;
-    }
-    if (digit >= 'A' && digit <= 'F') {
-        return digit - 'A' + 10;
-    }
-    return -1;
-}
-
 bool decode(std::string_view text, std::string& decoded) {
     decoded.clear();
     decoded.reserve(text.size());
@@ -26,8 +13,8 @@ bool decode(std::string_view text, std::string& decoded) {
         } else if (text[i] != '%') {
             decoded += text[i];
         } else {
-            const int high = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
-            const int low = high < 0 ? -1 : hexValue(text[i + 2]);
+            const int high = i + 2 < text.size() ? hexDigitValue(text[i + 1]) : -1;
+            const int low = high < 0 ? -1 : hexDigitValue(text[i + 2]);
             if (low < 0) {
                 return false;
             }
@@ -39,6 +26,19 @@ bool decode(std::string_view text, std::string& decoded) {
 }
 
 }  // namespace
+
+int hexDigitValue(char digit) {
+    if (digit >= '0' && digit <= '9') {
+        return digit - '0';
+    }
+    if (digit >= 'a' && digit <= 'f') {
+        return digit - 'a' + 10;
+    }
+    if (digit >= 'A' && digit <= 'F') {
+        return digit - 'A' + 10;
+    }
+    return -1;
+}
 
 bool FormBody::parse(std::string_view body, std::string& error) {
     m_fields.clear();
@@ -70,6 +70,15 @@ bool FormBody::parse(std::string_view body, std::string& error) {
 const std::string* FormBody::find(const std::string& name) const {
     const auto field = m_fields.find(name);
     return field == m_fields.end() ? nullptr : &field->second;
+}
+
+const std::string* FormBody::fieldHolding(char byte) const {
+    for (const auto& [name, value] : m_fields) {
+        if (value.find(byte) != std::string::npos) {
+            return &name;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace hub

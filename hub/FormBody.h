@@ -21,9 +21,15 @@ public:
     // The field's value; null when the form does not have the field.
     const std::string* find(const std::string& name) const;
 
+    // The name of the first field whose value holds `byte`; null when none does.
+    const std::string* fieldHolding(char byte) const;
+
 private:
     std::map<std::string, std::string, std::less<>> m_fields;
 };
+
+// The value of a hexadecimal digit; -1 for any other character.
+int hexDigitValue(char digit);
 
 }  // namespace hub
 

@@ -1,15 +1,13 @@
 #include "hub/Hub.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <utility>
 
 #include "FormBody.h"
-#include "HubLog.h"
+#include "HttpExchange.h"
+#include "HttpFront.h"
+#include "hub/HubLog.h"
 #include "SatFunctions.h"
 #include "Utf8Text.h"
 #include "hub/ActivationCode.h"
@@ -22,11 +20,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr char FORM_TYPE[] = "application/x-www-form-urlencoded";
-constexpr char JSON_TYPE[] = "application/json";
 constexpr unsigned long LAST_TILL = SessionNumbers::TILLS - 1;
-// Calls waiting for the device hold a worker each: room for the tills of a
-// large store at once; more wait for a worker in arrival order.
-constexpr std::size_t WORKERS = 16;
 
 // Named in the SAT interface, but the library does not export it.
 constexpr char NOT_EXPORTED[] = "consultarultimasessaofiscal";
@@ -43,80 +37,46 @@ bool isForm(const std::string& contentType) {
            (contentType.size() == sizeof FORM_TYPE - 1 || contentType[sizeof FORM_TYPE - 1] == ';');
 }
 
+// The Content-Length a request announces; 0 without one (or a chunked body,
+// which the front cuts at the limit).
+std::uint64_t announcedLength(const HttpExchange& exchange) {
+    const std::string length = exchange.header("Content-Length");
+    return length.empty() || length.size() > 18 ||
+                   length.find_first_not_of("0123456789") != std::string::npos
+               ? 0
+               : std::stoull(length);
+}
+
 }  // namespace
 
-void Hub::Server::widenBacklog() {
-    // httplib listens with a backlog of 5: tills connecting at the same moment
-    // would find the queue full and retry a second later.
-    ::listen(svr_sock_, SOMAXCONN);
-}
-
-// httplib's own stop does nothing until the serving loop has begun: a stop
-// signal that came first would be lost. Without its socket the loop ends, or
-// never begins.
-void Hub::Server::closeListener() {
-    const socket_t listener = svr_sock_.exchange(INVALID_SOCKET);
-    if (listener != INVALID_SOCKET) {
-        ::shutdown(listener, SHUT_RDWR);
-        ::close(listener);
-    }
-}
-
 Hub::Hub(const HubConfig& config, SessionNumbers& sessions, ActivationCode& code)
-    : m_config(config), m_sessions(sessions), m_code(code) {
-    m_server.new_task_queue = [] { return new httplib::ThreadPool(WORKERS); };
-    m_server.set_payload_max_length(largestFormOfAll());
-    // Refusals are decided from the request's head, before its body is read.
-    m_server.set_expect_100_continue_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-            return screen(request, response) ? 100 : response.status;
-        });
-    m_server.set_pre_routing_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-            return screen(request, response) ? httplib::Server::HandlerResponse::Unhandled
-                                             : httplib::Server::HandlerResponse::Handled;
-        });
-    m_server.Post(".*", [this](const httplib::Request& request, httplib::Response& response,
-                               const httplib::ContentReader& content) {
-        answer(request, response, content);
-    });
-    // The refusals httplib makes itself (a malformed request line...) in JSON too.
-    m_server.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& response) {
-            if (!response.body.empty()) {
-                return httplib::Server::HandlerResponse::Unhandled;
-            }
-            response.set_content(Json{{"erro", "HTTP " + std::to_string(response.status)}}.dump(),
-                                 JSON_TYPE);
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    m_server.set_exception_handler(
-        [this](const httplib::Request& request, httplib::Response& response, std::exception_ptr) {
-            refuse(request, response, 500, "internal error");
-        });
-}
+    : m_config(config),
+      m_sessions(sessions),
+      m_code(code),
+      m_front(std::make_unique<HttpFront>(*this, config.limits)),
+      m_device(config.queuedCalls) {}
+
+Hub::~Hub() = default;
 
 bool Hub::bind(std::string& error) {
-    errno = 0;
-    const bool bound = m_config.port == 0
-                           ? (m_port = m_server.bind_to_any_port(m_config.listenAddress)) > 0
-                           : m_server.bind_to_port(m_config.listenAddress, m_port = m_config.port);
-    if (!bound) {
-        error = "cannot listen on " + m_config.listenAddress + " port " +
-                std::to_string(m_config.port) + ": " +
-                (errno != 0 ? std::strerror(errno) : "not an address of this machine");
-        return false;
-    }
-    m_server.widenBacklog();
-    return true;
+    return m_front->bind(m_config.listenAddress, m_config.port, error);
 }
 
-void Hub::serve() {
-    m_server.listen_after_bind();
+int Hub::port() const {
+    return m_front->port();
+}
+
+bool Hub::serve(std::string& error) {
+    return m_front->serve(error);
 }
 
 void Hub::stop() {
-    m_server.closeListener();
+    m_device.close();
+    m_front->stop();
+}
+
+bool Hub::admits(const std::string& address) const {
+    return allowedFor(m_config, address, false);
 }
 
 const SatFunction* Hub::functionOf(const std::string& path) const {
@@ -128,109 +88,119 @@ const SatFunction* Hub::functionOf(const std::string& path) const {
     return findSatFunction(std::string_view(path).substr(base.size() + 1));
 }
 
-// Everything that can be judged from the request's head: the caller's
-// address, the path, the method, the body's type and announced size.
-bool Hub::screen(const httplib::Request& request, httplib::Response& response) const {
-    const std::string& address = request.remote_addr;
-    const SatFunction* const function = functionOf(request.path);
-    if (!allowedFor(m_config, address, false)) {
-        refuse(request, response, 403, "this address is not allowed to call the hub", true);
-    } else if (function == nullptr) {
-        const bool notExported = request.path == m_config.basePath + "/" + NOT_EXPORTED;
-        refuse(request, response, 404,
-               notExported ? "ConsultarUltimaSessaoFiscal: the driver library does not export it"
-                           : "no such function",
-               true);
-    } else if (request.method != "POST") {
-        response.set_header("Allow", "POST");
-        refuse(request, response, 405, "the functions are called with POST", true);
-    } else if (!allowedFor(m_config, address, function->changesDevice)) {
-        refuse(request, response, 403,
-               std::string(function->exportedName) +
-                   " changes the device: only this machine and admin_allow addresses may call it",
-               true);
-    } else if (request.has_header("Content-Type") &&
-               !isForm(request.get_header_value("Content-Type"))) {
-        refuse(request, response, 415, std::string("the body must be ") + FORM_TYPE, true);
-    } else if (request.get_header_value<std::uint64_t>("Content-Length") >
-               function->largestForm()) {
-        refuse(request, response, 413, "the body is larger than the function takes", true);
+// Everything that can be judged from the request's head: the path, the
+// method, who may call the function, the body's type and announced size.
+void Hub::onHead(HttpExchange& exchange) {
+    const SatFunction* const function = functionOf(exchange.path());
+    const std::string contentType = exchange.header("Content-Type");
+    if (function == nullptr) {
+        const bool notExported = exchange.path() == m_config.basePath + "/" + NOT_EXPORTED;
+        exchange.answer(refusal(
+            exchange, 404,
+            notExported ? "ConsultarUltimaSessaoFiscal: the driver library does not export it"
+                        : "no such function"));
+    } else if (exchange.method() != "POST") {
+        HttpAnswer answer = refusal(exchange, 405, "the functions are called with POST");
+        answer.headers.emplace_back("Allow", "POST");
+        exchange.answer(std::move(answer));
+    } else if (!allowedFor(m_config, exchange.address(), function->changesDevice)) {
+        exchange.answer(refusal(
+            exchange, 403,
+            std::string(function->exportedName) +
+                " changes the device: only this machine and admin_allow addresses may call it"));
+    } else if (!contentType.empty() && !isForm(contentType)) {
+        exchange.answer(refusal(exchange, 415, std::string("the body must be ") + FORM_TYPE));
+    } else if (announcedLength(exchange) > function->largestForm()) {
+        exchange.answer(refusal(exchange, 413, "the body is larger than the function takes"));
     } else {
-        return true;
+        exchange.expectBody(function->largestForm());
     }
-    return false;
 }
 
-void Hub::answer(const httplib::Request& request, httplib::Response& response,
-                 const httplib::ContentReader& content) {
-    const SatFunction& function = *functionOf(request.path);  // screened
-    std::string body;
-    bool tooLarge = false;
-    const bool read = content([&](const char* data, std::size_t length) {
-        tooLarge = body.size() + length > function.largestForm();
-        body.append(data, tooLarge ? 0 : length);
-        return !tooLarge;
-    });
-    if (!read) {
-        refuse(
-            request, response, tooLarge ? 413 : 400,
-            tooLarge ? "the body is larger than the function takes" : "the body could not be read",
-            true);
-        return;
-    }
+void Hub::onRequest(HttpExchange& exchange) {
+    const SatFunction& function = *functionOf(exchange.path());  // screened
     FormBody form;
     std::string problem;
-    if (!form.parse(body, problem)) {
-        refuse(request, response, 400, problem);
-        return;
+    if (exchange.bodyCut()) {
+        exchange.answer(refusal(exchange, 413, "the body is larger than the function takes"));
+    } else if (!form.parse(exchange.body(), problem)) {
+        exchange.answer(refusal(exchange, 400, problem));
+    } else if (const std::string* const field = form.fieldHolding('\0')) {
+        // The library takes C strings: the device would get the text cut there.
+        exchange.answer(refusal(exchange, 400, *field + ": holds a NUL byte"));
+    } else {
+        call(exchange, function, form);
     }
-    call(request, response, function, form);
 }
 
-void Hub::call(const httplib::Request& request, httplib::Response& response,
-               const SatFunction& function, const FormBody& form) {
+void Hub::call(HttpExchange& exchange, const SatFunction& function, const FormBody& form) {
     unsigned long till = 0;
     Arguments arguments;
     std::string problem;
     if (!readNumber(form, "numero_caixa", 0, LAST_TILL, till, problem) ||
         !function.read(form, arguments, problem)) {
-        refuse(request, response, 400, problem);
+        exchange.answer(refusal(exchange, 400, problem));
         return;
     }
     if (function.shortestRequest(arguments, m_code.current().size()) > function.requestLimit) {
-        refuse(request, response, 413, "the request is larger than the driver library sends");
+        exchange.answer(
+            refusal(exchange, 413, "the request is larger than the driver library sends"));
         return;
     }
     const int session = m_sessions.next(static_cast<int>(till));
     if (session < 0) {
-        refuse(request, response, 500,
-               "the session numbers of this till cannot be kept in the state directory");
+        exchange.answer(refusal(
+            exchange, 500,
+            "the session numbers of this till cannot be kept in the state directory"));
         return;
     }
-    const auto [reply, status] = m_device.inTurn([&] {
-        const char* const text = function.call(session, arguments, m_code);
-        return std::make_pair(std::string(text), CodigoErro());
-    });
-    response.set_content(
-        Json{{"funcao", function.exportedName}, {"retorno", asUtf8(reply)}, {"codigo_erro", status}}
-            .dump(),
-        JSON_TYPE);
-    logLine("%s caixa %lu %s sessao %06d: codigo_erro %d", request.remote_addr.c_str(), till,
-            function.exportedName, session, status);
+    DeviceQueue::Call device;
+    device.run = [this, &exchange, &function, arguments = std::move(arguments), session, till] {
+        const std::string reply = function.call(session, arguments, m_code);
+        const int status = CodigoErro();
+        logLine("%s caixa %lu %s sessao %06d: codigo_erro %d", exchange.address().c_str(), till,
+                function.exportedName, session, status);
+        HttpAnswer answer;
+        answer.body = Json{{"funcao", function.exportedName},
+                           {"retorno", asUtf8(reply)},
+                           {"codigo_erro", status}}
+                          .dump();
+        m_front->answer(exchange, std::move(answer));
+    };
+    device.drop = [this, &exchange] {
+        m_front->answer(exchange,
+                        refusal(exchange, 503, "the hub is stopping: the call never reached the device"));
+    };
+    const std::string address = exchange.address();  // queued, the exchange is the device's
+    std::size_t ahead = 0;
+    switch (m_device.submit(std::move(device), ahead)) {
+        case DeviceQueue::Queued::YES:
+            logLine("%s caixa %lu %s sessao %06d: queued behind %zu", address.c_str(), till,
+                    function.exportedName, session, ahead);
+            break;
+        case DeviceQueue::Queued::FULL:
+            exchange.answer(refusal(exchange, 503,
+                                    "max_queued_calls calls are waiting for the device already: "
+                                    "the call never reached it"));
+            break;
+        case DeviceQueue::Queued::CLOSED:
+            exchange.answer(
+                refusal(exchange, 503, "the hub is stopping: the call never reached the device"));
+            break;
+    }
 }
 
-// A refusal made before the body was read leaves it on the connection: the
-// connection must close, or its bytes would be taken for the next request.
-void Hub::refuse(const httplib::Request& request, httplib::Response& response, int status,
-                 const std::string& reason, bool bodyUnread) const {
-    response.status = status;
-    if (bodyUnread) {
-        response.set_header("Connection", "close");
-    }
-    const std::string text = asUtf8(reason);
-    response.set_content(Json{{"erro", text}}.dump(), JSON_TYPE);
-    logLine("%s %s %s: %d %s", request.remote_addr.c_str(), request.method.c_str(),
-            asUtf8(request.path).c_str(), status, text.c_str());
+// Every refusal closes its connection: what is left of the request is never
+// read as another one.
+HttpAnswer Hub::refusal(const HttpExchange& exchange, int status,
+                        const std::string& reason) const {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.close = true;
+    answer.body = Json{{"erro", asUtf8(reason)}}.dump();
+    logLine("%s %s %s: %d %s", exchange.address().c_str(), logText(exchange.method()).c_str(),
+            logText(exchange.target()).c_str(), status, logText(reason).c_str());
+    return answer;
 }
 
 }  // namespace hub

@@ -37,13 +37,20 @@ bool readList(const std::string& value, AddressList& list, std::string& error) {
     return true;
 }
 
-bool readPort(const std::string& value, int& port, std::string& error) {
-    if (value.empty() || value.size() > 5 ||
-        value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 65535) {
-        error = "the port must be a number from 0 to 65535";
+// A whole number from `lowest` to `highest`.
+template <typename Number>
+bool readCount(const std::string& value, Number lowest, Number highest, Number& number,
+               std::string& error) {
+    const bool digits = !value.empty() && value.size() <= 9 &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned long long parsed = digits ? std::stoull(value) : 0;
+    if (!digits || parsed < static_cast<unsigned long long>(lowest) ||
+        parsed > static_cast<unsigned long long>(highest)) {
+        error = "\"" + value + "\" is not a number from " + std::to_string(lowest) + " to " +
+                std::to_string(highest);
         return false;
     }
-    port = std::stoi(value);
+    number = static_cast<Number>(parsed);
     return true;
 }
 
@@ -73,6 +80,9 @@ bool readAbsolute(const std::string& value, std::string& path, std::string& erro
     return true;
 }
 
+bool setLimit(const std::string& key, const std::string& value, HubConfig& config,
+              std::string& error);
+
 bool setValue(const std::string& key, const std::string& value, HubConfig& config,
               std::string& error) {
     if (key == "activation_code") {
@@ -83,7 +93,7 @@ bool setValue(const std::string& key, const std::string& value, HubConfig& confi
         return true;
     }
     if (key == "port") {
-        return readPort(value, config.port, error);
+        return readCount(value, 0, 65535, config.port, error);
     }
     if (key == "base_path") {
         return readAbsolute(value, config.basePath, error);
@@ -99,6 +109,33 @@ bool setValue(const std::string& key, const std::string& value, HubConfig& confi
     }
     if (key == "work_dir") {
         return readAbsolute(value, config.workDir, error);
+    }
+    return setLimit(key, value, config, error);
+}
+
+bool setLimit(const std::string& key, const std::string& value, HubConfig& config,
+              std::string& error) {
+    FrontLimits& limits = config.limits;
+    if (key == "max_connections") {
+        return readCount(value, 1u, 1000000u, limits.connections, error);
+    }
+    if (key == "max_connections_per_address") {
+        return readCount(value, 1u, 1000000u, limits.connectionsPerAddress, error);
+    }
+    if (key == "request_head_bytes") {
+        return readCount<std::size_t>(value, 4096, 1048576, limits.headBytes, error);
+    }
+    if (key == "head_timeout") {
+        return readCount(value, 1u, 3600u, limits.headSeconds, error);
+    }
+    if (key == "body_timeout") {
+        return readCount(value, 1u, 3600u, limits.bodySeconds, error);
+    }
+    if (key == "idle_timeout") {
+        return readCount(value, 1u, 3600u, limits.idleSeconds, error);
+    }
+    if (key == "max_queued_calls") {
+        return readCount(value, 1u, 100000u, config.queuedCalls, error);
     }
     error = "unknown key \"" + key + "\"";
     return false;

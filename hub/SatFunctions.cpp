@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "FormBody.h"
-#include "HubLog.h"
+#include "hub/HubLog.h"
 #include "hub/ActivationCode.h"
 
 namespace hub {

@@ -8,9 +8,9 @@ bool continuation(unsigned char byte) {
     return (byte & 0xc0) == 0x80;
 }
 
-// The length of the well-formed UTF-8 sequence at the start of `text`, 0 when
-// there is none: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t sequenceLength(std::string_view text) {
+}  // namespace
+
+std::size_t utf8SequenceLength(std::string_view text) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
     if (lead < 0x80) {
@@ -43,13 +43,11 @@ std::size_t sequenceLength(std::string_view text) {
     return length;
 }
 
-}  // namespace
-
 std::string asUtf8(std::string_view bytes) {
     std::string text;
     text.reserve(bytes.size());
     while (!bytes.empty()) {
-        std::size_t length = sequenceLength(bytes);
+        std::size_t length = utf8SequenceLength(bytes);
         if (length > 0) {
             text.append(bytes.data(), length);
         } else {

@@ -13,6 +13,10 @@ namespace hub {
 // comes back as it is.
 std::string asUtf8(std::string_view bytes);
 
+// The length of the well-formed UTF-8 sequence at the start of `text` (no
+// overlong forms, no surrogates, nothing above U+10FFFF); 0 when there is none.
+std::size_t utf8SequenceLength(std::string_view text);
+
 }  // namespace hub
 
 #endif

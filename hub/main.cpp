@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "HubLog.h"
+#include "hub/HubLog.h"
 #include "hub/ActivationCode.h"
 #include "hub/Hub.h"
 #include "hub/HubConfig.h"
@@ -105,10 +105,14 @@ int main(int argc, char** argv) {
         sigwait(&signals, &signal);
         service.stop();
     });
-    service.serve();
+    const bool served = service.serve(error);
     // Ends the waiting thread too when serving ended by itself.
     ::kill(::getpid(), SIGTERM);
     stopper.join();
+    if (!served) {
+        hub::logLine("%s", error.c_str());
+        return FAILURE;
+    }
     hub::logLine("stopped");
     return 0;
 }

@@ -122,6 +122,8 @@ bool applyFault(const std::string& fault, Faults& faults, std::string& error) {
     } else if (name == "stall") {
         long ignored = 0;  // read by stallAfter, while a request arrives
         ok = count(1) && toNumber(args[0], 0, LONG_MAX, ignored);
+    } else if (name == "hold") {
+        ok = count(0);  // read by holding, while a reply waits
     } else if (name == "trailing") {
         ok = count(1) && toInt(args[0], f.trailing);
     } else {
@@ -166,20 +168,30 @@ Faults FaultFile::forRequest(const std::string& command) {
     return faults;
 }
 
-long FaultFile::stallAfter() const {
+bool FaultFile::standing(const std::string& name, std::string& argument) const {
     std::string text;
     if (!readFile(m_path, text))
-        return -1;
+        return false;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        std::string scope, fault, name, count;
+        std::string scope, fault, lineName;
         splitFirst(trimRight(line), scope, fault);
-        splitFirst(fault, name, count);
-        long bytes = 0;
-        if (scope == "*" && name == "stall" && toNumber(count, 0, LONG_MAX, bytes))
-            return bytes;
+        splitFirst(fault, lineName, argument);
+        if (scope == "*" && lineName == name)
+            return true;
     }
-    return -1;
+    return false;
+}
+
+long FaultFile::stallAfter() const {
+    std::string count;
+    long bytes = 0;
+    return standing("stall", count) && toNumber(count, 0, LONG_MAX, bytes) ? bytes : -1;
+}
+
+bool FaultFile::holding() const {
+    std::string none;
+    return standing("hold", none) && none.empty();
 }
 
 }  // namespace satsim

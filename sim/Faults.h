@@ -53,8 +53,13 @@ public:
     // N of a line "* stall N": the device reads no more of a request once N
     // of its bytes came, for as long as the line is there. -1 without one.
     long stallAfter() const;
+    // Whether there is a line "* hold": replies are held back while it is.
+    bool holding() const;
 
 private:
+    // Whether there is a line "* NAME [ARGUMENT]", with its argument.
+    bool standing(const std::string& name, std::string& argument) const;
+
     std::string m_path;
 };
 

@@ -21,7 +21,7 @@ const std::chrono::milliseconds READ_SETTLE(50);
 const std::chrono::milliseconds READ_LATEST(2000);
 const int READ_CHECK_MS = 5;
 // A stalled device looks at its fault lines this often to see whether to
-// read on.
+// read on, a held one to see whether to reply.
 const int STALL_CHECK_MS = 20;
 
 }  // namespace
@@ -40,7 +40,10 @@ bool Simulator::start(std::string& error) {
 int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask) {
     while (!stop) {
         auto now = Clock::now();
+        const bool held = m_faults.holding();
         int dueMs = m_waitingForReader ? READ_CHECK_MS : m_transmitter.msUntilDue(now);
+        if (held && !m_waitingForReader && dueMs >= 0)
+            dueMs = STALL_CHECK_MS;
         const size_t most = readable();
         if (most == 0 && (dueMs < 0 || dueMs > STALL_CHECK_MS))
             dueMs = STALL_CHECK_MS;
@@ -60,7 +63,7 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
         now = Clock::now();
         if (m_waitingForReader) {
             goOnWhenRead(now);
-        } else {
+        } else if (!held) {
             Transmitter::Outcome outcome = m_transmitter.writeDue(m_link.masterFd(), now);
             if (outcome != Transmitter::Continue) {
                 m_waitingForReader = true;

@@ -1,6 +1,7 @@
 // The hub's pieces that the HTTP cases cannot reach in reasonable time: the
-// access rules' network arithmetic, and the session numbers over a whole
-// cycle and across restarts.
+// access rules' network arithmetic, the session numbers over a whole cycle
+// and across restarts, what clients' bytes become in the log and how many
+// lines they may cause.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,12 +10,16 @@
 #include "ScopedWorkDir.h"
 #include "TestFiles.h"
 #include "hub/AddressList.h"
+#include "hub/HubLog.h"
+#include "hub/LogThrottle.h"
 #include "hub/SessionNumbers.h"
 
 namespace {
 
 using hub::AddressList;
+using hub::LogThrottle;
 using hub::SessionNumbers;
+using namespace std::string_literals;
 
 TEST(HubAddresses, MatchesAddressesAndNetworksOfBothFamilies) {
     AddressList list;
@@ -79,6 +84,44 @@ TEST(HubSessions, GivesNoneWhenItsPositionCannotBeKept) {
     EXPECT_EQ(SessionNumbers((state.path() / "missing").string()).next(3), -1);
     ASSERT_TRUE(writeFile(state.path() / "004", "12x\n"));
     EXPECT_EQ(SessionNumbers(state.path().string()).next(4), -1);
+}
+
+TEST(HubLog, EscapesWhatCouldEndForgeOrHideALine) {
+    const struct {
+        std::string bytes;
+        const char* logged;
+    } cases[] = {
+        {"consultarsat ç ã 😀", "consultarsat ç ã 😀"},  // UTF-8 as it is
+        {"a\\b", "a\\\\b"},
+        {"x\0HIDDEN"s, "x\\u{0000}HIDDEN"},  // a NUL ends nothing
+        {"l1\r\nl2\t\x1b[2J", "l1\\u{000d}\\u{000a}l2\\u{0009}\\u{001b}[2J"},
+        {"\x7f", "\\u{007f}"},
+        {"\xc2\x9b", "\\u{009b}"},                         // C1 control
+        {"\x9b", "\\x9b"},                                 // a lone byte
+        {"\xe7\xe3o", "\\xe7\\xe3o"},                      // Latin-1
+        {"\xc0\xaf \xed\xa0\x80", "\\xc0\\xaf \\xed\\xa0\\x80"},  // overlong, surrogate
+        {"\xe2\x80\xa8\xe2\x80\xa9", "\\u{2028}\\u{2029}"},
+        {"\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9", "\\u{202e}\\u{2066}\\u{2069}"},  // bidi
+        {"\xe2\x80\xaf", "\xe2\x80\xaf"},                  // the next code point passes
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hub::logText(c.bytes), c.logged) << c.logged;
+    }
+}
+
+TEST(HubLog, ClientsCauseOneLinePerAddressAndSixtyInAllPerMinute) {
+    const LogThrottle::Clock::time_point start{};
+    const auto at = [&](int seconds) { return start + std::chrono::seconds(seconds); };
+    LogThrottle throttle(60);
+    EXPECT_TRUE(throttle.allows("192.0.2.3", at(0)));
+    EXPECT_FALSE(throttle.allows("192.0.2.3", at(59)));
+    for (int other = 1; other < 60; ++other) {
+        EXPECT_TRUE(throttle.allows("10.0.0." + std::to_string(other), at(30)));
+    }
+    EXPECT_FALSE(throttle.allows("10.0.1.1", at(30)));  // the sixty-first line
+    EXPECT_TRUE(throttle.allows("192.0.2.3", at(60)));  // its minute is over
+    EXPECT_FALSE(throttle.allows("10.0.1.1", at(60)));
+    EXPECT_TRUE(throttle.allows("10.0.1.1", at(90)));
 }
 
 }  // namespace

@@ -4,50 +4,51 @@
 // inside the library keeps a call's whole time-out for its exchange (the
 // library counts a wait for the device in it), and one thread means one
 // reply buffer of the library's (it gives every calling thread its own).
+// Nobody waits for a queued call: each says itself when it ran or was
+// dropped.
 #ifndef SATVARO_HUB_DEVICEQUEUE_H
 #define SATVARO_HUB_DEVICEQUEUE_H
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
-#include <exception>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace hub {
 
 class DeviceQueue {
 public:
-    DeviceQueue();
-    // Runs the calls still queued, then ends the thread.
+    struct Call {
+        std::function<void()> run;   // on the device's thread, in its turn
+        std::function<void()> drop;  // instead, when the queue closes before its turn
+    };
+    enum class Queued { YES, FULL, CLOSED };
+
+    // At most `capacity` calls wait at a time.
+    explicit DeviceQueue(std::size_t capacity);
+    // Closes, lets the call under way end, then ends the thread.
     ~DeviceQueue();
     DeviceQueue(const DeviceQueue&) = delete;
     DeviceQueue& operator=(const DeviceQueue&) = delete;
 
-    // Runs `call` on the device's thread in its turn and returns what it
-    // returns (or throws what it throws).
-    template <typename Call>
-    auto inTurn(Call&& call) {
-        std::optional<decltype(call())> result;
-        run([&] { result.emplace(call()); });
-        return std::move(*result);
-    }
+    // Queues `call` behind `ahead` others (the one under way aside).
+    Queued submit(Call call, std::size_t& ahead);
+
+    // From here on nothing more reaches the device: the waiting calls are
+    // dropped (on the calling thread), new ones refused; the call under way
+    // ends.
+    void close();
 
 private:
-    struct Job {
-        const std::function<void()>* work;
-        bool done = false;
-        std::exception_ptr failure;
-    };
-
-    void run(const std::function<void()>& work);
     void serve();
 
+    const std::size_t m_capacity;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<Job*> m_jobs;
-    bool m_ending = false;
+    std::deque<Call> m_calls;
+    bool m_closed = false;
     std::thread m_thread;
 };
 

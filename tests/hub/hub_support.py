@@ -1,0 +1,137 @@
+"""What the hub's tests share: satvaro-hub as a child process with a
+configuration of the test's own, form requests, the simulated device's
+journal and faults, network namespaces of the test's own. Run under
+satvaro-harness."""
+import http.client
+import json
+import os
+import select
+import shutil
+import subprocess
+import tempfile
+import threading
+import urllib.parse
+
+CODE = "12345678"
+FIRST, PER_TILL = 100000, 900
+
+
+def till_range(till):
+    return range(FIRST + PER_TILL * till, FIRST + PER_TILL * (till + 1))
+
+
+STARTED = []  # every hub process, ended by its PID when a case fails
+
+
+class Hub:
+    """satvaro-hub as a child process with a configuration of the test's own;
+    ready once it names its port, ended by its PID."""
+
+    def __init__(self, program, state, **settings):
+        self.state = state
+        config = {"activation_code": CODE, "port": "0", "state_dir": state + "/state",
+                  "work_dir": state + "/work", **settings}
+        self.config = state + "/hub.conf"
+        with open(os.open(self.config, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
+            f.writelines(f"{key} = {value}\n" for key, value in config.items())
+        self.process = subprocess.Popen([program, "--config", self.config],
+                                        stderr=subprocess.PIPE, text=True)
+        STARTED.append(self.process)
+        self.log = []
+        self.port = self._wait_for_port()
+        self.reader = threading.Thread(target=self._read_log)
+        self.reader.start()
+
+    def _wait_for_port(self):
+        while select.select([self.process.stderr], [], [], 30)[0]:
+            line = self.process.stderr.readline()
+            if not line:
+                break
+            self.log.append(line)
+            if " port " in line:
+                return int(line.split(" port ")[1].split(",")[0])
+        raise RuntimeError("satvaro-hub did not start: " + "".join(self.log))
+
+    def _read_log(self):
+        for line in self.process.stderr:
+            self.log.append(line)
+
+    def stop(self):
+        self.process.terminate()
+        assert self.process.wait(timeout=60) == 0, "satvaro-hub did not stop cleanly"
+        self.reader.join()
+
+
+def post(hub, function, fields=None, host="127.0.0.1", source=None, method="POST", body=None,
+         headers=None):
+    """(status, JSON object) of one request; `fields` are form-encoded."""
+    connection = http.client.HTTPConnection(host, hub.port, timeout=120,
+                                            source_address=(source, 0) if source else None)
+    if body is None and fields is not None:
+        body = urllib.parse.urlencode(fields)
+    headers = headers or {"Content-Type": "application/x-www-form-urlencoded"}
+    path = function if function.startswith("/") else "/hub/v1/" + function
+    connection.request(method, path, body=body, headers=headers)
+    response = connection.getresponse()
+    status, reply = response.status, json.loads(response.read())
+    connection.close()
+    return status, reply
+
+
+def journal():
+    """What reached the device: (code, body) per request, in order."""
+    directory = os.environ["SATVARO_SIM_DIR"] + "/requests"
+    records = []
+    for name in sorted(n for n in os.listdir(directory) if not n.startswith(".")):
+        with open(f"{directory}/{name}/code") as code, open(f"{directory}/{name}/body", "rb") as body:
+            records.append((code.read(), body.read().decode("utf-8", "surrogateescape")))
+    return records
+
+
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+def sale_for(source, cpf=None):
+    with open(source + "/examples/venda.xml", encoding="utf-8") as document:
+        sale = document.read()
+    return sale.replace("<dest/>", f"<dest><CPF>{cpf}</CPF></dest>") if cpf else sale
+
+
+def valid_cpf(base):
+    """A CPF (nine digits and two check digits) made from `base`."""
+    digits = [int(d) for d in f"{base:09d}"]
+    for length in (9, 10):
+        total = sum(d * (length + 1 - i) for i, d in enumerate(digits))
+        digits.append(total * 10 % 11 % 10)
+    return "".join(map(str, digits))
+
+
+def add_addresses(*hosts):
+    """Addresses 192.0.2.<host> on the loopback interface of the network
+    namespace the test runs in (`unshare -n`): nothing else sees them."""
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    for host in hosts:
+        subprocess.run(["ip", "addr", "add", f"192.0.2.{host}/32", "dev", "lo"], check=True)
+
+
+def write_faults(text):
+    """The simulated device's fault lines (see sim/README.md)."""
+    with open(os.environ["SATVARO_SIM_DIR"] + "/faults", "wb") as faults:
+        faults.write(text.encode() if isinstance(text, str) else text)
+
+
+def run_case(cases, name, *args):
+    """Runs one case in a scratch state directory; every hub it started is
+    ended by its PID, whatever happens."""
+    state = tempfile.mkdtemp(prefix="satvaro-hub-test.")
+    try:
+        cases[name](*args, state)
+    finally:
+        for process in STARTED:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        shutil.rmtree(state, ignore_errors=True)
+    print(f"{name}: passed")
