@@ -11,7 +11,9 @@
 // unpaced, the calls are short enough for the two shared cores to run out
 // while the tills, the hub and the simulator all want them.
 #include <curl/curl.h>
+#include <sqlite3.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,7 +35,8 @@
 #include "hub/ActivationCode.h"
 #include "hub/Hub.h"
 #include "hub/HubConfig.h"
-#include "hub/SessionNumbers.h"
+#include "hub/CallRecord.h"
+#include "hub/Journal.h"
 #include "satvaro.h"
 
 namespace {
@@ -75,11 +78,10 @@ const std::string& sale() {
 class RunningHub {
 public:
     explicit RunningHub(const std::string& directory)
-        : m_sessions(directory),
-          m_code(CODE, directory + "/activation-code"),
-          m_hub(configured(directory), m_sessions, m_code) {
+        : m_code(CODE, directory + "/activation-code"),
+          m_hub(configured(directory), m_journal, m_code) {
         std::string error;
-        if (!m_hub.bind(error)) {
+        if (!m_journal.open(directory, error) || !m_hub.bind(error)) {
             std::fprintf(stderr, "bench_hub: %s\n", error.c_str());
             std::exit(1);
         }
@@ -104,13 +106,57 @@ private:
     }
 
     hub::HubConfig m_config;
-    hub::SessionNumbers m_sessions;
+    hub::Journal m_journal;
     hub::ActivationCode m_code;
     hub::Hub m_hub;
     std::thread m_server;
 };
 
 RunningHub* g_hub = nullptr;
+std::string g_scratch;
+
+// A sale's reply as the device gives it: its CF-e in Base64 is most of it.
+std::string saleReply() {
+    const std::string reply = EnviarDadosVenda(900000, CODE, sale().c_str());
+    return CodigoErro() == 0 ? reply : std::string(7000, 'x');
+}
+
+// The journal's size once its write-ahead log is folded in.
+double journalBytes(const std::string& directory) {
+    sqlite3* database = nullptr;
+    sqlite3_open((directory + "/journal.sqlite").c_str(), &database);
+    sqlite3_exec(database, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    sqlite3_close(database);
+    return static_cast<double>(std::filesystem::file_size(directory + "/journal.sqlite"));
+}
+
+// One flush of 4 KiB written to a file in `directory`: what the disk takes
+// for the least a durable step can cost; in ms.
+double flushMilliseconds(const std::string& directory) {
+    const int fd = ::open((directory + "/flush").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const std::string page(4096, 'f');
+    const Clock::time_point start = Clock::now();
+    const bool flushed = ::pwrite(fd, page.data(), page.size(), 0) == 4096 && ::fdatasync(fd) == 0;
+    const double elapsed = millisecondsSince(start);
+    ::close(fd);
+    return flushed ? elapsed : -1;
+}
+
+// `calls` more answered sales of tills 0 to 999 in the journal of
+// `directory`, as one transaction.
+void fillJournal(const std::string& directory, int calls) {
+    sqlite3* database = nullptr;
+    sqlite3_open((directory + "/journal.sqlite").c_str(), &database);
+    sqlite3_busy_timeout(database, 10000);
+    const std::string fill =
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(calls) +
+        ") INSERT INTO calls(till, session, function, digest, state, received, sent, answered, "
+        "delivered, reply, status) SELECT i % 1000, 100000 + 900 * (i % 1000) + i % 900, "
+        "'EnviarDadosVenda', 'd', 'respondida', 1, 2, 3, 4, randomblob(7000), 0 FROM n";
+    sqlite3_exec(database, fill.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(database);
+}
 
 // One sale straight through the library; its time in ms, or -1 on failure.
 double directSale() {
@@ -198,6 +244,74 @@ void Eight_tills(benchmark::State& state) {
 }
 BENCHMARK(Eight_tills)->Arg(10)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond);
 
+// A call's own steps in a journal of its own (on the same file system as
+// the hub's): queued, at the device (flushed), settled with a sale's reply
+// (flushed), delivered; beside one flush of a page in the same iterations.
+// Also the journal's size per sale.
+void Journal_steps_per_call(benchmark::State& state) {
+    const std::string directory = g_scratch + "/steps";
+    std::filesystem::create_directory(directory);
+    hub::Journal journal;
+    std::string error;
+    if (!journal.open(directory, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::string reply = saleReply();
+    const double emptyBytes = journalBytes(directory);
+    std::vector<double> steps;
+    std::vector<double> flushes;
+    for (auto _ : state) {
+        flushes.push_back(flushMilliseconds(directory));
+        const Clock::time_point start = Clock::now();
+        hub::CallRecord call;
+        call.till = 1;
+        call.function = "EnviarDadosVenda";
+        call.digest = std::string(64, 'd');
+        journal.queue(call, hub::recordTime());
+        journal.markAtDevice(call.id, hub::recordTime());
+        call.state = hub::CallState::ANSWERED;
+        call.reply = reply;
+        call.status = 0;
+        journal.settle(call, hub::recordTime());
+        journal.markDelivered(call.id, hub::recordTime());
+        steps.push_back(millisecondsSince(start));
+        state.SetIterationTime(steps.back() / 1e3);
+    }
+    state.counters["median_ms"] = median(steps);
+    state.counters["flush_ms"] = median(flushes);
+    state.counters["in_flushes"] = median(steps) / median(flushes);
+    state.counters["bytes_per_sale"] =
+        (journalBytes(directory) - emptyBytes) / static_cast<double>(steps.size());
+}
+BENCHMARK(Journal_steps_per_call)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
+
+// ultimachamada, and consultarnumerosessao for one of the till's own
+// sessions, answered from a journal of 100,000 calls: medians of 100.
+void Journal_answers_among_100000_calls(benchmark::State& state) {
+    fillJournal(g_scratch, 100000);
+    std::vector<double> lastCall;
+    std::vector<double> ownSession;
+    for (auto _ : state) {
+        Clock::time_point start = Clock::now();
+        const HubReply last = callHub(g_hub->port(), "ultimachamada", {{"numero_caixa", "1"}});
+        lastCall.push_back(millisecondsSince(start));
+        const std::string session =
+            last.body.substr(last.body.find("\"numero_sessao\":") + 16, 6);
+        start = Clock::now();
+        const HubReply own = callHub(g_hub->port(), "consultarnumerosessao",
+                                     {{"numero_caixa", "1"}, {"numero_sessao", session}});
+        ownSession.push_back(millisecondsSince(start));
+        if (last.status != 200 || own.status != 200) {
+            state.SkipWithError("not answered");
+            return;
+        }
+    }
+    state.counters["ultimachamada_ms"] = median(lastCall);
+    state.counters["consultarnumerosessao_ms"] = median(ownSession);
+}
+BENCHMARK(Journal_answers_among_100000_calls)->Iterations(100)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,6 +321,7 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     curl_global_init(CURL_GLOBAL_DEFAULT);
+    g_scratch = scratch;
     {
         RunningHub running(scratch);
         g_hub = &running;

@@ -51,8 +51,8 @@ public:
     void answer(HttpAnswer answer);
     // The body was longer than expectBody allowed: what came past it was dropped.
     bool bodyCut() const { return m_bodyCut; }
-    // Called once, when the exchange ends: `delivered` when the whole answer
-    // went out to the client.
+    // Called once, when the exchange ends: `delivered` when the client's
+    // machine acknowledged every byte of the answer.
     void whenEnded(std::function<void(bool delivered)> ended) { m_ended = std::move(ended); }
 
 private:

@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netdb.h>
+#include <linux/sockios.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,6 +27,19 @@ namespace {
 
 // Lines about refused connections, in all, per minute.
 constexpr std::size_t REFUSAL_LINES_PER_MINUTE = 60;
+// How often answers sent are checked for the client's acknowledgement.
+constexpr int CONFIRMATION_CHECK_MS = 10;
+
+// Whether the client acknowledged every byte sent on `fd`, its connection
+// alive (a write into a connection its client closed succeeds all the same).
+bool acknowledged(int fd) {
+    int unacknowledged = -1;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    return ::ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0 &&
+           ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+           info.tcpi_state != TCP_CLOSE;
+}
 
 // An IPv4 client of an IPv6 socket is named by its IPv4 address.
 std::string addressText(const sockaddr* address) {
@@ -77,6 +93,9 @@ struct HttpFront::Connection {
     HttpExchange* exchange = nullptr;
     bool hasDeadline = false;
     std::multimap<Clock::time_point, Connection*>::iterator deadline;
+    // The ends of exchanges whose answers went out, told once the client
+    // acknowledged every byte (or the connection ended first).
+    std::vector<std::function<void(bool)>> unconfirmed;
 };
 
 // libmicrohttpd calls these on the loop's thread.
@@ -206,6 +225,7 @@ bool HttpFront::runLoop(std::string& error) {
         MHD_run(m_daemon);
         suspendUnanswered();
         closeLate();
+        confirmDeliveries();
     }
     if (!(m_stopping && m_exchanges == 0)) {
         error = std::string("the HTTP front's loop failed: ") + std::strerror(errno);
@@ -223,6 +243,9 @@ int HttpFront::waitMilliseconds() const {
     long long wait = MHD_get_timeout(m_daemon, &network) == MHD_YES
                          ? static_cast<long long>(std::min<MHD_UNSIGNED_LONG_LONG>(network, 60000))
                          : -1;
+    if (!m_confirming.empty()) {
+        wait = wait < 0 ? CONFIRMATION_CHECK_MS : std::min<long long>(wait, CONFIRMATION_CHECK_MS);
+    }
     if (!m_deadlines.empty()) {
         const auto untilDeadline = std::chrono::ceil<std::chrono::milliseconds>(
                                        m_deadlines.begin()->first - Clock::now())
@@ -342,6 +365,7 @@ void HttpFront::closed(void** socketContext) {
         return;
     }
     clearDeadline(*connection);
+    tellDeliveries(*connection, acknowledged(connection->fd));
     const auto count = m_perAddress.find(connection->address);
     if (--count->second == 0) {
         m_perAddress.erase(count);
@@ -420,7 +444,7 @@ bool HttpFront::send(HttpExchange& exchange) {
     return queued == MHD_YES;
 }
 
-void HttpFront::ended(HttpExchange* exchange, bool delivered) {
+void HttpFront::ended(HttpExchange* exchange, bool sent) {
     if (exchange == nullptr) {
         return;
     }
@@ -436,7 +460,28 @@ void HttpFront::ended(HttpExchange* exchange, bool delivered) {
         exchange->m_connection = nullptr;
         return;
     }
-    finish(exchange, delivered && exchange->m_answered);
+    if (sent && exchange->m_answered && exchange->m_ended) {
+        connection.unconfirmed.push_back(std::exchange(exchange->m_ended, nullptr));
+        m_confirming.insert(&connection);
+    }
+    finish(exchange, false);
+}
+
+void HttpFront::confirmDeliveries() {
+    for (auto waiting = m_confirming.begin(); waiting != m_confirming.end();) {
+        Connection& connection = **waiting++;
+        if (acknowledged(connection.fd)) {
+            tellDeliveries(connection, true);
+        }
+    }
+}
+
+void HttpFront::tellDeliveries(Connection& connection, bool delivered) {
+    for (const auto& told : connection.unconfirmed) {
+        told(delivered);
+    }
+    connection.unconfirmed.clear();
+    m_confirming.erase(&connection);
 }
 
 void HttpFront::finish(HttpExchange* exchange, bool delivered) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -64,8 +65,10 @@ private:
     bool handle(HttpExchange& exchange, const char* method, const char* upload,
                 std::size_t* uploadSize);
     bool send(HttpExchange& exchange);
-    void ended(HttpExchange* exchange, bool delivered);
+    void ended(HttpExchange* exchange, bool sent);
     void finish(HttpExchange* exchange, bool delivered);
+    void confirmDeliveries();
+    void tellDeliveries(Connection& connection, bool delivered);
     void suspendUnanswered();
     void opened(MHD_Connection* connection, void** socketContext);
     void closed(void** socketContext);
@@ -95,6 +98,7 @@ private:
     std::vector<HttpExchange*> m_unanswered;  // handled this round, to suspend
     std::unordered_map<std::string, unsigned> m_perAddress;
     std::multimap<Clock::time_point, Connection*> m_deadlines;
+    std::unordered_set<Connection*> m_confirming;  // with answers not yet acknowledged
     std::size_t m_open = 0;
 };
 

@@ -1,26 +1,38 @@
 #include "hub/Hub.h"
 
-#include <cstring>
-#include <nlohmann/json.hpp>
+#include <memory>
 #include <utility>
 
+#include "CallAnswers.h"
+#include "CallRunner.h"
 #include "FormBody.h"
 #include "HttpExchange.h"
 #include "HttpFront.h"
-#include "hub/HubLog.h"
 #include "SatFunctions.h"
-#include "Utf8Text.h"
 #include "hub/ActivationCode.h"
-#include "hub/SessionNumbers.h"
+#include "hub/HubLog.h"
+#include "hub/Journal.h"
 
 namespace hub {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 constexpr char FORM_TYPE[] = "application/x-www-form-urlencoded";
-constexpr unsigned long LAST_TILL = SessionNumbers::TILLS - 1;
+constexpr unsigned long LAST_TILL = Journal::TILLS - 1;
+constexpr char LAST_CALL[] = "ultimachamada";
+constexpr std::size_t LAST_CALL_FORM = 1024;
+constexpr char KEY_FIELD[] = "chave_requisicao";
+constexpr std::size_t LONGEST_KEY = 64;
+
+// A sale, a cancellation or an end-to-end test sent again within this time
+// of the first, which was answered but whose answer never reached its till,
+// gets the first's answer.
+constexpr std::int64_t RETRY_MILLISECONDS = 10 * 60 * 1000;
+const std::vector<const char*> FISCAL = {"EnviarDadosVenda", "CancelarUltimaVenda",
+                                         "TesteFimAFim"};
+// A call with the chave_requisicao of an earlier call of its till within
+// this time gets the earlier call's outcome.
+constexpr std::int64_t KEY_MILLISECONDS = 24 * 60 * 60 * 1000;
 
 // Named in the SAT interface, but the library does not export it.
 constexpr char NOT_EXPORTED[] = "consultarultimasessaofiscal";
@@ -47,12 +59,39 @@ std::uint64_t announcedLength(const HttpExchange& exchange) {
                : std::stoull(length);
 }
 
+bool isKey(const std::string& key) {
+    return !key.empty() && key.size() <= LONGEST_KEY &&
+           key.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                 "0123456789._-") == std::string::npos;
+}
+
+bool hasReply(const CallRecord& call) {
+    return call.state == CallState::ANSWERED || call.state == CallState::RECOVERED;
+}
+
+bool isFiscal(const std::string& function) {
+    for (const char* const fiscal : FISCAL) {
+        if (function == fiscal) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
-Hub::Hub(const HubConfig& config, SessionNumbers& sessions, ActivationCode& code)
+// A till's call as read from its form.
+struct Hub::Request {
+    const SatFunction* function = nullptr;
+    Arguments arguments;
+    CallRecord call;
+};
+
+Hub::Hub(const HubConfig& config, Journal& journal, ActivationCode& code)
     : m_config(config),
-      m_sessions(sessions),
+      m_journal(journal),
       m_code(code),
+      m_runner(std::make_unique<CallRunner>(journal, code)),
       m_front(std::make_unique<HttpFront>(*this, config.limits)),
       m_device(config.queuedCalls) {}
 
@@ -66,13 +105,17 @@ int Hub::port() const {
     return m_front->port();
 }
 
+void Hub::settleJournal() {
+    m_runner->settleJournal();
+}
+
 bool Hub::serve(std::string& error) {
     return m_front->serve(error);
 }
 
 void Hub::stop() {
-    m_device.close();
     m_front->stop();
+    m_device.close();
 }
 
 bool Hub::admits(const std::string& address) const {
@@ -91,9 +134,11 @@ const SatFunction* Hub::functionOf(const std::string& path) const {
 // Everything that can be judged from the request's head: the path, the
 // method, who may call the function, the body's type and announced size.
 void Hub::onHead(HttpExchange& exchange) {
+    const bool lastCall = exchange.path() == m_config.basePath + "/" + LAST_CALL;
     const SatFunction* const function = functionOf(exchange.path());
+    const std::size_t largest = function != nullptr ? function->largestForm() : LAST_CALL_FORM;
     const std::string contentType = exchange.header("Content-Type");
-    if (function == nullptr) {
+    if (function == nullptr && !lastCall) {
         const bool notExported = exchange.path() == m_config.basePath + "/" + NOT_EXPORTED;
         exchange.answer(refusal(
             exchange, 404,
@@ -103,22 +148,23 @@ void Hub::onHead(HttpExchange& exchange) {
         HttpAnswer answer = refusal(exchange, 405, "the functions are called with POST");
         answer.headers.emplace_back("Allow", "POST");
         exchange.answer(std::move(answer));
-    } else if (!allowedFor(m_config, exchange.address(), function->changesDevice)) {
+    } else if (function != nullptr &&
+               !allowedFor(m_config, exchange.address(), function->changesDevice)) {
         exchange.answer(refusal(
             exchange, 403,
             std::string(function->exportedName) +
                 " changes the device: only this machine and admin_allow addresses may call it"));
     } else if (!contentType.empty() && !isForm(contentType)) {
         exchange.answer(refusal(exchange, 415, std::string("the body must be ") + FORM_TYPE));
-    } else if (announcedLength(exchange) > function->largestForm()) {
+    } else if (announcedLength(exchange) > largest) {
         exchange.answer(refusal(exchange, 413, "the body is larger than the function takes"));
     } else {
-        exchange.expectBody(function->largestForm());
+        exchange.expectBody(largest);
     }
 }
 
 void Hub::onRequest(HttpExchange& exchange) {
-    const SatFunction& function = *functionOf(exchange.path());  // screened
+    const SatFunction* const function = functionOf(exchange.path());
     FormBody form;
     std::string problem;
     if (exchange.bodyCut()) {
@@ -128,79 +174,192 @@ void Hub::onRequest(HttpExchange& exchange) {
     } else if (const std::string* const field = form.fieldHolding('\0')) {
         // The library takes C strings: the device would get the text cut there.
         exchange.answer(refusal(exchange, 400, *field + ": holds a NUL byte"));
+    } else if (function == nullptr) {
+        lastCall(exchange, form);
     } else {
-        call(exchange, function, form);
+        call(exchange, *function, form);
     }
 }
 
 void Hub::call(HttpExchange& exchange, const SatFunction& function, const FormBody& form) {
     unsigned long till = 0;
-    Arguments arguments;
+    Request request;
     std::string problem;
+    const std::string* const key = form.find(KEY_FIELD);
     if (!readNumber(form, "numero_caixa", 0, LAST_TILL, till, problem) ||
-        !function.read(form, arguments, problem)) {
+        !function.read(form, request.arguments, problem)) {
         exchange.answer(refusal(exchange, 400, problem));
-        return;
-    }
-    if (function.shortestRequest(arguments, m_code.current().size()) > function.requestLimit) {
+    } else if (key != nullptr && !isKey(*key)) {
+        exchange.answer(refusal(exchange, 400,
+                                std::string(KEY_FIELD) +
+                                    ": 1 to 64 characters of A-Z, a-z, 0-9, \".\", \"_\", \"-\""));
+    } else if (function.shortestRequest(request.arguments, m_code.current().size()) >
+               function.requestLimit) {
         exchange.answer(
             refusal(exchange, 413, "the request is larger than the driver library sends"));
+    } else {
+        request.function = &function;
+        request.call.till = static_cast<int>(till);
+        request.call.function = function.exportedName;
+        request.call.digest = function.digest(request.arguments);
+        request.call.requestKey = key != nullptr ? *key : "";
+        request.call.newCode = function.newCode(request.arguments);
+        if (!answeredFromJournal(exchange, request)) {
+            queue(exchange, std::move(request));
+        }
+    }
+}
+
+// What the journal already knows: a keyed call's outcome, a retried sale's
+// answer, a till's own past session.
+bool Hub::answeredFromJournal(HttpExchange& exchange, const Request& request) {
+    const CallRecord& call = request.call;
+    const std::int64_t now = recordTime();
+    if (!call.requestKey.empty()) {
+        const auto first = m_journal.byKey(call.till, call.requestKey, now - KEY_MILLISECONDS);
+        if (first && first->state != CallState::NOT_SENT) {
+            if (!waitFor(exchange, *first)) {
+                replay(exchange, m_journal.byId(first->id).value_or(*first));
+            }
+            return true;
+        }
+    }
+    if (isFiscal(call.function)) {
+        const auto last = m_journal.latest(call.till, FISCAL);
+        if (last && last->function == call.function && last->digest == call.digest &&
+            hasReply(*last) && last->delivered == 0 && now - last->received <= RETRY_MILLISECONDS) {
+            replay(exchange, *last);
+            return true;
+        }
+    }
+    if (call.function == "ConsultarNumeroSessao") {
+        const int asked = static_cast<int>(request.arguments.numbers[0]);
+        const int owner = (asked - Journal::FIRST) / Journal::PER_TILL;
+        if (asked >= Journal::FIRST && owner != call.till) {
+            exchange.answer(refusal(exchange, 403,
+                                    "numero_sessao: session " + std::to_string(asked) +
+                                        " is one of till " + std::to_string(owner) + "'s"));
+            return true;
+        }
+        auto held = asked >= Journal::FIRST ? m_journal.bySession(asked) : std::nullopt;
+        if (held && hasReply(*held)) {
+            held->function = call.function;
+            exchange.answer(callAnswer(*held));
+            return true;
+        }
+    }
+    return false;
+}
+
+void Hub::replay(HttpExchange& exchange, const CallRecord& call) {
+    logLine("%s caixa %d %s sessao %06d: answered from the journal (%s)",
+            exchange.address().c_str(), call.till, call.function.c_str(), call.session,
+            stateName(call.state));
+    exchange.answer(callAnswer(call));
+    deliveredMeans(exchange, call.id);
+}
+
+// A keyed call whose first is still queued or at the device waits for it.
+bool Hub::waitFor(HttpExchange& exchange, const CallRecord& call) {
+    std::lock_guard<std::mutex> lock(m_inFlightMutex);
+    const auto first = m_inFlight.find(call.id);
+    if (first == m_inFlight.end()) {
+        return false;
+    }
+    first->second.push_back(&exchange);
+    deliveredMeans(exchange, call.id);
+    logLine("%s caixa %d %s: waits for sessao %06d, which has its chave_requisicao",
+            exchange.address().c_str(), call.till, call.function.c_str(), call.session);
+    return true;
+}
+
+void Hub::queue(HttpExchange& exchange, Request request) {
+    auto queued = std::make_shared<Request>(std::move(request));
+    CallRecord& call = queued->call;
+    if (!m_journal.queue(call, recordTime())) {
+        exchange.answer(refusal(exchange, 503,
+                                "the journal cannot be written: the call never reached the device"));
         return;
     }
-    const int session = m_sessions.next(static_cast<int>(till));
-    if (session < 0) {
-        exchange.answer(refusal(
-            exchange, 500,
-            "the session numbers of this till cannot be kept in the state directory"));
-        return;
+    {
+        std::lock_guard<std::mutex> lock(m_inFlightMutex);
+        m_inFlight[call.id];
     }
-    DeviceQueue::Call device;
-    device.run = [this, &exchange, &function, arguments = std::move(arguments), session, till] {
-        const std::string reply = function.call(session, arguments, m_code);
-        const int status = CodigoErro();
-        logLine("%s caixa %lu %s sessao %06d: codigo_erro %d", exchange.address().c_str(), till,
-                function.exportedName, session, status);
-        HttpAnswer answer;
-        answer.body = Json{{"funcao", function.exportedName},
-                           {"retorno", asUtf8(reply)},
-                           {"codigo_erro", status}}
-                          .dump();
-        m_front->answer(exchange, std::move(answer));
-    };
-    device.drop = [this, &exchange] {
-        m_front->answer(exchange,
-                        refusal(exchange, 503, "the hub is stopping: the call never reached the device"));
-    };
+    deliveredMeans(exchange, call.id);
     const std::string address = exchange.address();  // queued, the exchange is the device's
+    DeviceQueue::Call device;
+    device.run = [this, &exchange, queued, address] {
+        CallRecord& ran = queued->call;
+        m_runner->run(ran, *queued->function, queued->arguments);
+        logLine("%s caixa %d %s sessao %06d: codigo_erro %d (%s)", address.c_str(), ran.till,
+                ran.function.c_str(), ran.session, ran.status.value_or(-1), stateName(ran.state));
+        finish(exchange, ran, callAnswer(ran));
+    };
+    // Dropped at a stop, it stays queued in the journal: the next start
+    // marks it not sent.
+    device.drop = [this, &exchange, queued] {
+        finish(exchange, queued->call,
+               errorAnswer(503, "the hub is stopping: the call never reached the device"));
+    };
     std::size_t ahead = 0;
-    switch (m_device.submit(std::move(device), ahead)) {
-        case DeviceQueue::Queued::YES:
-            logLine("%s caixa %lu %s sessao %06d: queued behind %zu", address.c_str(), till,
-                    function.exportedName, session, ahead);
-            break;
-        case DeviceQueue::Queued::FULL:
-            exchange.answer(refusal(exchange, 503,
-                                    "max_queued_calls calls are waiting for the device already: "
-                                    "the call never reached it"));
-            break;
-        case DeviceQueue::Queued::CLOSED:
-            exchange.answer(
-                refusal(exchange, 503, "the hub is stopping: the call never reached the device"));
-            break;
+    const DeviceQueue::Queued queuing = m_device.submit(std::move(device), ahead);
+    if (queuing == DeviceQueue::Queued::YES) {
+        logLine("%s caixa %d %s sessao %06d: queued behind %zu", address.c_str(), call.till,
+                call.function.c_str(), call.session, ahead);
+        return;
     }
+    m_journal.markNotSent(call.id);
+    finish(exchange, call,
+           refusal(exchange, 503,
+                   queuing == DeviceQueue::Queued::FULL
+                       ? "max_queued_calls calls are waiting for the device already: the call "
+                         "never reached it"
+                       : "the hub is stopping: the call never reached the device"));
+}
+
+// The call's answer, and the same for the keyed calls that waited for it.
+void Hub::finish(HttpExchange& exchange, const CallRecord& call, const HttpAnswer& answer) {
+    std::vector<HttpExchange*> waiting;
+    {
+        std::lock_guard<std::mutex> lock(m_inFlightMutex);
+        const auto done = m_inFlight.find(call.id);
+        waiting.swap(done->second);
+        m_inFlight.erase(done);
+    }
+    m_front->answer(exchange, answer);
+    for (HttpExchange* const waiter : waiting) {
+        m_front->answer(*waiter, answer);
+    }
+}
+
+void Hub::lastCall(HttpExchange& exchange, const FormBody& form) {
+    unsigned long till = 0;
+    std::string problem;
+    if (!readNumber(form, "numero_caixa", 0, LAST_TILL, till, problem)) {
+        exchange.answer(refusal(exchange, 400, problem));
+    } else if (const auto last = m_journal.latest(static_cast<int>(till))) {
+        exchange.answer(lastCallAnswer(*last));
+    } else {
+        exchange.answer(refusal(exchange, 404, "this till has made no call yet"));
+    }
+}
+
+// Once the answer reached its till whole, the journal says so.
+void Hub::deliveredMeans(HttpExchange& exchange, std::int64_t id) {
+    exchange.whenEnded([this, id](bool delivered) {
+        if (delivered) {
+            m_journal.markDelivered(id, recordTime());
+        }
+    });
 }
 
 // Every refusal closes its connection: what is left of the request is never
 // read as another one.
 HttpAnswer Hub::refusal(const HttpExchange& exchange, int status,
                         const std::string& reason) const {
-    HttpAnswer answer;
-    answer.status = status;
-    answer.close = true;
-    answer.body = Json{{"erro", asUtf8(reason)}}.dump();
     logLine("%s %s %s: %d %s", exchange.address().c_str(), logText(exchange.method()).c_str(),
             logText(exchange.target()).c_str(), status, logText(reason).c_str());
-    return answer;
+    return errorAnswer(status, reason);
 }
 
 }  // namespace hub

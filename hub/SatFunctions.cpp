@@ -1,6 +1,9 @@
 #include "SatFunctions.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "FormBody.h"
 #include "hub/HubLog.h"
@@ -45,18 +48,6 @@ bool isCode(const std::string& text) {
     return !text.empty() && text.size() <= LONGEST_CODE &&
            std::all_of(text.begin(), text.end(),
                        [](char c) { return c >= ' ' && c <= '~' && c != '|'; });
-}
-
-// Field `index` ("|"-separated) of a reply.
-std::string replyField(std::string_view reply, int index) {
-    for (; index > 0; --index) {
-        const std::string_view::size_type bar = reply.find('|');
-        if (bar == std::string_view::npos) {
-            return "";
-        }
-        reply.remove_prefix(bar + 1);
-    }
-    return std::string(reply.substr(0, reply.find('|')));
 }
 
 const char* needsEmergencyCode(const Arguments& arguments) {
@@ -159,6 +150,17 @@ const std::vector<SatFunction>& functions() {
 
 }  // namespace
 
+std::string replyField(std::string_view reply, int index) {
+    for (; index > 0; --index) {
+        const std::string_view::size_type bar = reply.find('|');
+        if (bar == std::string_view::npos) {
+            return "";
+        }
+        reply.remove_prefix(bar + 1);
+    }
+    return std::string(reply.substr(0, reply.find('|')));
+}
+
 bool readNumber(const FormBody& form, const char* name, unsigned long lowest, unsigned long highest,
                 unsigned long& number, std::string& problem) {
     const std::string* const value = form.find(name);
@@ -226,6 +228,31 @@ std::size_t SatFunction::shortestRequest(const Arguments& arguments, std::size_t
 
 std::size_t SatFunction::largestForm() const {
     return ENCODING_FACTOR * requestLimit + FIELD_NAMES_ROOM;
+}
+
+std::string SatFunction::newCode(const Arguments& arguments) const {
+    return call == changeCode ? arguments.texts[0] : "";
+}
+
+std::string SatFunction::digest(const Arguments& arguments) const {
+    std::string fieldsText = exportedName;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        fieldsText += '\0';
+        fieldsText += fields[i].name;
+        fieldsText += '=';
+        fieldsText += fields[i].kind == FieldKind::NUMBER ? std::to_string(arguments.numbers[i])
+                                                          : arguments.texts[i];
+    }
+    unsigned char sum[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(fieldsText.data(), fieldsText.size(), sum, &length, EVP_sha256(), nullptr);
+    std::string hex;
+    char digits[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(digits, sizeof digits, "%02x", sum[i]);
+        hex += digits;
+    }
+    return hex;
 }
 
 const SatFunction* findSatFunction(std::string_view name) {

@@ -68,6 +68,14 @@ struct SatFunction {
     // The longest form body worth reading for this function: every byte of
     // the largest request it takes percent-encoded, plus the field names.
     std::size_t largestForm() const;
+
+    // The activation code the call would make the device's; empty for a
+    // function that changes none.
+    std::string newCode(const Arguments& arguments) const;
+
+    // A digest (SHA-256, in hexadecimal) of the fields' names and values:
+    // equal for equal requests.
+    std::string digest(const Arguments& arguments) const;
 };
 
 // The function served under `name`; null when there is none.
@@ -75,6 +83,9 @@ const SatFunction* findSatFunction(std::string_view name);
 
 // The longest form body of all functions.
 std::size_t largestFormOfAll();
+
+// Field `index` ("|"-separated) of a reply; empty when it has none.
+std::string replyField(std::string_view reply, int index);
 
 // Reads a number field: false with `problem` set when it is missing, not
 // made of decimal digits, or outside [lowest, highest].

@@ -2,6 +2,8 @@
 // API their point-of-sale programs already speak (see satvaro-hub(8)).
 //
 //   satvaro-hub [--config FILE]
+//   satvaro-hub [--config FILE] export --from YYYY-MM-DD --to YYYY-MM-DD DIR
+//   satvaro-hub [--config FILE] prune --before YYYY-MM-DD
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,14 +12,17 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "hub/HubLog.h"
+#include "FiscalArchive.h"
 #include "hub/ActivationCode.h"
 #include "hub/Hub.h"
 #include "hub/HubConfig.h"
-#include "hub/SessionNumbers.h"
+#include "hub/HubLog.h"
+#include "hub/Journal.h"
 #include "satvaro.h"
 
 namespace {
@@ -26,7 +31,10 @@ constexpr int FAILURE = 1;
 constexpr int USAGE = 2;
 
 int usage() {
-    std::fprintf(stderr, "usage: satvaro-hub [--config FILE]\n");
+    std::fprintf(stderr,
+                 "usage: satvaro-hub [--config FILE]\n"
+                 "       satvaro-hub [--config FILE] export --from YYYY-MM-DD --to YYYY-MM-DD DIR\n"
+                 "       satvaro-hub [--config FILE] prune --before YYYY-MM-DD\n");
     return USAGE;
 }
 
@@ -44,7 +52,7 @@ bool makeDirectories(const std::string& path) {
 }
 
 bool prepareDirectories(const hub::HubConfig& config, std::string& error) {
-    for (const std::string& directory : {config.stateDir + "/sessions", config.workDir}) {
+    for (const std::string& directory : {config.stateDir, config.workDir}) {
         if (!makeDirectories(directory)) {
             error = "cannot make " + directory + ": " + std::strerror(errno);
             return false;
@@ -66,19 +74,10 @@ sigset_t stopSignals() {
     return signals;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::string configPath = SATVARO_HUB_CONFIG;
-    if (argc == 3 && std::strcmp(argv[1], "--config") == 0) {
-        configPath = argv[2];
-    } else if (argc != 1) {
-        return usage();
-    }
-
-    hub::HubConfig config;
+int serve(const hub::HubConfig& config) {
     std::string error;
-    if (!hub::loadHubConfig(configPath, config, error) || !prepareDirectories(config, error)) {
+    hub::Journal journal;
+    if (!prepareDirectories(config, error) || !journal.open(config.stateDir, error)) {
         hub::logLine("%s", error.c_str());
         return FAILURE;
     }
@@ -89,13 +88,13 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    hub::SessionNumbers sessions(config.stateDir + "/sessions");
     hub::ActivationCode code(config.activationCode, config.stateDir + "/activation-code");
-    hub::Hub service(config, sessions, code);
+    hub::Hub service(config, journal, code);
     if (!service.bind(error)) {
         hub::logLine("%s", error.c_str());
         return FAILURE;
     }
+    service.settleJournal();
     hub::logLine("listening on %s port %d, functions under %s, driver %s",
                  config.listenAddress.c_str(), service.port(), config.basePath.c_str(),
                  getVersion());
@@ -115,4 +114,75 @@ int main(int argc, char** argv) {
     }
     hub::logLine("stopped");
     return 0;
+}
+
+// "YYYY-MM-DD" as "YYYYMMDD"; empty when it is not a date.
+std::string dayOf(const char* date) {
+    std::tm day{};
+    const char* const end = date != nullptr ? ::strptime(date, "%Y-%m-%d", &day) : nullptr;
+    if (end == nullptr || *end != '\0' || std::strlen(date) != 10) {
+        return "";
+    }
+    return std::string(date, 4) + std::string(date + 5, 2) + std::string(date + 8, 2);
+}
+
+// The local midnight that begins "YYYY-MM-DD", in the journal's milliseconds.
+std::int64_t midnightOf(const char* date) {
+    std::tm day{};
+    ::strptime(date, "%Y-%m-%d", &day);
+    day.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&day)) * 1000;
+}
+
+// The tools on the journal, beside a running hub or without one.
+int tool(const hub::HubConfig& config, const std::vector<const char*>& words) {
+    hub::Journal journal;
+    std::string error;
+    const bool exporting = words[0] == std::string("export");
+    const bool valid =
+        exporting ? words.size() == 6 && words[1] == std::string("--from") &&
+                        words[3] == std::string("--to") && !dayOf(words[2]).empty() &&
+                        !dayOf(words[4]).empty()
+                  : words.size() == 3 && words[0] == std::string("prune") &&
+                        words[1] == std::string("--before") && !dayOf(words[2]).empty();
+    if (!valid) {
+        return usage();
+    }
+    if (!journal.open(config.stateDir, error)) {
+        std::fprintf(stderr, "satvaro-hub: %s\n", error.c_str());
+        return FAILURE;
+    }
+    if (exporting) {
+        return hub::exportDocuments(journal, dayOf(words[2]), dayOf(words[4]), words[5], stdout)
+                   ? 0
+                   : FAILURE;
+    }
+    const long pruned = journal.prune(midnightOf(words[2]));
+    if (pruned < 0) {
+        std::fprintf(stderr, "satvaro-hub: the journal cannot be written\n");
+        return FAILURE;
+    }
+    std::printf("removed %ld calls received before %s\n", pruned, words[2]);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string configPath = SATVARO_HUB_CONFIG;
+    std::vector<const char*> words(argv + 1, argv + argc);
+    if (words.size() >= 2 && words[0] == std::string("--config")) {
+        configPath = words[1];
+        words.erase(words.begin(), words.begin() + 2);
+    }
+    hub::HubConfig config;
+    std::string error;
+    if (!words.empty() && words[0] != std::string("export") && words[0] != std::string("prune")) {
+        return usage();
+    }
+    if (!hub::loadHubConfig(configPath, config, error)) {
+        hub::logLine("%s", error.c_str());
+        return FAILURE;
+    }
+    return words.empty() ? serve(config) : tool(config, words);
 }

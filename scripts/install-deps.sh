@@ -7,7 +7,8 @@ packages="cmake ninja-build make g++ clang llvm libclang-rt-14-dev binutils
   zlib1g-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config
   util-linux procps tar gzip locales faketime tmux python3
   dpkg-dev file groff-base man-db valgrind
-  libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev curl iproute2 adduser systemd"
+  libmicrohttpd-dev nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev curl iproute2
+  adduser systemd"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -1,5 +1,6 @@
 #include "sim/SatDevice.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -124,7 +125,8 @@ SatDevice::SatDevice(const DeviceSettings& settings)
     : m_code(settings.activationCode),
       m_activated(settings.activated),
       m_clock(settings.clock),
-      m_random(settings.seeded ? settings.seed : std::random_device()()) {
+      m_random(settings.seeded ? settings.seed : std::random_device()()),
+      m_sessionsKept(settings.sessionsKept) {
     log("Equipamento SAT ligado");
 }
 
@@ -169,7 +171,8 @@ std::string SatDevice::answer(const std::string& command, const std::string& bod
         known.codeFamily != 0 && fields[1] != m_code
             ? standardReply(fields[0], known.codeFamily, 1, "Código de ativação inválido")
             : (this->*known.handler)(fields);
-    remember(fields[0], reply);
+    if (command != "ConsultarNumeroSessao")
+        remember(fields[0], reply);
     log(command + " sessao " + fields[0] + ": " + splitFields(reply, 3)[1]);
     return reply;
 }
@@ -188,7 +191,13 @@ std::string SatDevice::now(const char* format) const {
 }
 
 void SatDevice::remember(const std::string& session, const std::string& reply) {
-    m_replies[sessionKey(session)] = reply;
+    const std::string key = sessionKey(session);
+    m_replies.erase(std::remove_if(m_replies.begin(), m_replies.end(),
+                                   [&](const auto& kept) { return kept.first == key; }),
+                    m_replies.end());
+    m_replies.emplace_back(key, reply);
+    while (m_replies.size() > m_sessionsKept)
+        m_replies.pop_front();
 }
 
 // Like a device's own log, it keeps only its newest lines: an endless log
@@ -389,7 +398,9 @@ std::string SatDevice::consultarStatusOperacional(const Fields& f) {
 std::string SatDevice::consultarNumeroSessao(const Fields& f) {
     if (!m_activated)
         return standardReply(f[0], SESSAO, 2, "SAT ainda não ativado");
-    auto past = m_replies.find(sessionKey(f[2]));
+    const std::string key = sessionKey(f[2]);
+    const auto past = std::find_if(m_replies.begin(), m_replies.end(),
+                                   [&](const auto& kept) { return kept.first == key; });
     if (past == m_replies.end())
         return standardReply(f[0], SESSAO, 3, "Sessão não existe");
     return past->second;

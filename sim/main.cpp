@@ -1,7 +1,7 @@
 // satvaro-sim: a SAT device on the master side of a pty.
 //
 //   satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] [--activated]
-//               [--seed N] [--clock YYYYMMDDhhmmss]
+//               [--seed N] [--clock YYYYMMDDhhmmss] [--sessions-kept N]
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +23,7 @@ void requestStop(int) {
 int usage() {
     std::fprintf(stderr,
                  "usage: satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] "
-                 "[--activated] [--seed N] [--clock YYYYMMDDhhmmss]\n");
+                 "[--activated] [--seed N] [--clock YYYYMMDDhhmmss] [--sessions-kept N]\n");
     return 2;
 }
 
@@ -55,6 +55,9 @@ bool parseOptions(int argc, char** argv, satsim::SimulatorOptions& options) {
             options.device.seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (option == "--clock" && value && isTime(value)) {
             options.device.clock = argv[++i];
+        } else if (option == "--sessions-kept" && value && isNumber(value) &&
+                   std::strtoull(value, nullptr, 10) > 0) {
+            options.device.sessionsKept = std::strtoull(argv[++i], nullptr, 10);
         } else {
             return false;
         }

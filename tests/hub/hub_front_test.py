@@ -8,17 +8,15 @@ own, on the loopback interface of its namespace).
 CASE is one of: slow_clients, flood, requests, stop. 192.0.2.1 is the hub,
 .2 and .4 allowed tills, .3 a stranger.
 """
-import argparse
 import http.client
 import io
-import os
 import signal
 import socket
 import threading
 import time
 from urllib.parse import quote_from_bytes
 
-from hub_support import (Hub, add_addresses, check, journal, post, run_case, sale_for,
+from hub_support import (main, Hub, add_addresses, check, journal, post, sale_for,
                          write_faults)
 
 HUB, TILL, STRANGER, OTHER_TILL = "192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4"
@@ -275,16 +273,7 @@ def case_stop(args, state):
           f"reached the device: {journal()}")
 
 
-def main():
-    cases = {"slow_clients": case_slow_clients, "flood": case_flood, "requests": case_requests,
-             "stop": case_stop}
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("case", choices=cases)
-    parser.add_argument("--hub", required=True)
-    parser.add_argument("--source", required=True)
-    args = parser.parse_args()
-    run_case(cases, args.case, args)
-
-
 if __name__ == "__main__":
-    main()
+    main({"slow_clients": case_slow_clients, "flood": case_flood, "requests": case_requests,
+          "stop": case_stop},
+         __doc__.splitlines()[0])

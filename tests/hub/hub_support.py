@@ -2,6 +2,7 @@
 configuration of the test's own, form requests, the simulated device's
 journal and faults, network namespaces of the test's own. Run under
 satvaro-harness."""
+import argparse
 import http.client
 import json
 import os
@@ -122,12 +123,20 @@ def write_faults(text):
         faults.write(text.encode() if isinstance(text, str) else text)
 
 
-def run_case(cases, name, *args):
-    """Runs one case in a scratch state directory; every hub it started is
+def main(cases, description):
+    """Runs the case named on the command line (CASE --hub PATH --source DIR
+    [--library PATH]) in a scratch state directory; every hub it started is
     ended by its PID, whatever happens."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("case", choices=cases)
+    parser.add_argument("--hub", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--library")
+    args = parser.parse_args()
+    name = args.case
     state = tempfile.mkdtemp(prefix="satvaro-hub-test.")
     try:
-        cases[name](*args, state)
+        cases[name](args, state)
     finally:
         for process in STARTED:
             if process.poll() is None:

@@ -1,9 +1,10 @@
 // The hub's pieces that the HTTP cases cannot reach in reasonable time: the
-// access rules' network arithmetic, the session numbers over a whole cycle
-// and across restarts, what clients' bytes become in the log and how many
-// lines they may cause.
+// access rules' network arithmetic, the journal's session numbers over a
+// whole cycle and a hundred restarts, what clients' bytes become in the log
+// and how many lines they may cause.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -12,13 +13,13 @@
 #include "hub/AddressList.h"
 #include "hub/HubLog.h"
 #include "hub/LogThrottle.h"
-#include "hub/SessionNumbers.h"
+#include "hub/Journal.h"
 
 namespace {
 
 using hub::AddressList;
 using hub::LogThrottle;
-using hub::SessionNumbers;
+using hub::Journal;
 using namespace std::string_literals;
 
 TEST(HubAddresses, MatchesAddressesAndNetworksOfBothFamilies) {
@@ -50,40 +51,55 @@ TEST(HubAddresses, MatchesAddressesAndNetworksOfBothFamilies) {
     EXPECT_FALSE(AddressList::isLoopback("::2"));
 }
 
-TEST(HubSessions, EachTillCyclesThroughItsOwnRangeAndRestartsAhead) {
-    ScratchDir state;
-    const std::string directory = state.path().string();
-    std::set<int> till0;
-    {
-        SessionNumbers sessions(directory);
-        EXPECT_EQ(sessions.next(999), 999100);
-        for (int call = 0; call < SessionNumbers::PER_TILL; ++call) {
-            const int number = sessions.next(0);
-            ASSERT_GE(number, 100000);
-            ASSERT_LE(number, 100899);
-            till0.insert(number);
-        }
-        EXPECT_EQ(till0.size(), 900u);
-        EXPECT_EQ(sessions.next(0), 100000);  // the cycle starts again
-        EXPECT_EQ(sessions.next(1), 100900);
-        EXPECT_EQ(sessions.next(-1), -1);
-        EXPECT_EQ(sessions.next(1000), -1);
-    }
-    // Till 0 last drew 100000 and 100899 before it; after a restart its next
-    // 100 numbers are none of its last 100.
-    SessionNumbers restarted(directory);
-    for (int call = 0; call < 100; ++call) {
-        const int number = restarted.next(0);
-        EXPECT_TRUE(number > 100000 && number < 100800) << number;
-    }
-    EXPECT_EQ(restarted.next(999), 999100 + 50);
+// One queued call of `till` in the journal of `directory`, opened for it
+// alone (as a hub that starts, takes one call and dies); its session.
+int queueOne(const std::string& directory, int till) {
+    Journal journal;
+    std::string error;
+    hub::CallRecord call;
+    call.till = till;
+    call.function = "ConsultarSAT";
+    return journal.open(directory, error) && journal.queue(call, 1) ? call.session : -1;
 }
 
-TEST(HubSessions, GivesNoneWhenItsPositionCannotBeKept) {
+TEST(HubJournal, EachTillCyclesThroughItsOwnRangeWhateverTheRestarts) {
     ScratchDir state;
-    EXPECT_EQ(SessionNumbers((state.path() / "missing").string()).next(3), -1);
-    ASSERT_TRUE(writeFile(state.path() / "004", "12x\n"));
-    EXPECT_EQ(SessionNumbers(state.path().string()).next(4), -1);
+    const std::string directory = state.path().string();
+    std::set<int> till4;
+    for (int restart = 0; restart < 100; ++restart) {  // never a number twice
+        const int number = queueOne(directory, 4);
+        ASSERT_TRUE(number >= 103600 && number <= 104499) << number;
+        till4.insert(number);
+    }
+    EXPECT_EQ(till4.size(), 100u);
+    EXPECT_EQ(queueOne(directory, 999), 999100);
+
+    Journal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(directory, error)) << error;
+    hub::CallRecord call;
+    call.till = 4;
+    for (int made = 100; made < Journal::PER_TILL; ++made) {
+        ASSERT_TRUE(journal.queue(call, 1));
+        till4.insert(call.session);
+    }
+    EXPECT_EQ(till4.size(), 900u);
+    ASSERT_TRUE(journal.queue(call, 1));
+    EXPECT_EQ(call.session, 103600);  // the cycle starts again
+    EXPECT_EQ(journal.ownSession(), 1);
+    EXPECT_EQ(journal.ownSession(), 2);
+}
+
+TEST(HubJournal, TakesOverWhereTheFormerSessionFilesStoodOnce) {
+    ScratchDir state;
+    const std::string directory = state.path().string();
+    ASSERT_TRUE(std::filesystem::create_directory(state.path() / "sessions"));
+    ASSERT_TRUE(writeFile(state.path() / "sessions" / "004", "150\n"));
+    EXPECT_EQ(queueOne(directory, 4), 103600 + 150);
+    EXPECT_FALSE(std::filesystem::exists(state.path() / "sessions"));
+    ASSERT_TRUE(std::filesystem::create_directory(state.path() / "sessions"));
+    ASSERT_TRUE(writeFile(state.path() / "sessions" / "004", "600\n"));
+    EXPECT_EQ(queueOne(directory, 4), 103600 + 151);
 }
 
 TEST(HubLog, EscapesWhatCouldEndForgeOrHideALine) {

@@ -4,7 +4,9 @@
 #ifndef SATVARO_SIM_SATDEVICE_H
 #define SATVARO_SIM_SATDEVICE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <random>
 #include <string>
@@ -23,6 +25,9 @@ struct DeviceSettings {
     // Seeds the cNF of the keys; unseeded, every run draws its own.
     bool seeded = false;
     std::uint64_t seed = 0;
+    // ConsultarNumeroSessao finds this many of the last sessions, its own
+    // queries aside: one, as devices do, unless told otherwise.
+    std::size_t sessionsKept = 1;
 };
 
 class SatDevice {
@@ -92,7 +97,8 @@ private:
     unsigned m_documents = 0;  // CF-e numbers issued (sales and cancellations)
     std::vector<IssuedCfe> m_sales;
     std::string m_lastFiscalReply;
-    std::map<std::string, std::string> m_replies;  // by session number
+    const std::size_t m_sessionsKept;
+    std::deque<std::pair<std::string, std::string>> m_replies;  // (session, reply), oldest first
     std::string m_log;
 };
 
