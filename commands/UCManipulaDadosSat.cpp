@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +18,7 @@ thread_local ReplyBuffer g_resp;
 
 char* ReplyBuffer::data() {
     if (!m_bytes) {
-        m_bytes.reset(new char[REPLY_BUFFER_SIZE]());
+        m_bytes.reset(new char[SATVARO_REPLY_BUFFER_SIZE]());
     }
     return m_bytes.get();
 }
@@ -37,8 +38,8 @@ namespace {
 
 // The three commands that carry whole documents take one the size of the
 // largest reply, plus their other fields.
-constexpr std::size_t SALE_BUFFER = REPLY_BUFFER_SIZE + 40;
-constexpr std::size_t CANCELLATION_BUFFER = REPLY_BUFFER_SIZE + 88;
+constexpr std::size_t SALE_BUFFER = SATVARO_REPLY_BUFFER_SIZE + 40;
+constexpr std::size_t CANCELLATION_BUFFER = SATVARO_REPLY_BUFFER_SIZE + 88;
 
 // The catalogue. The time-outs are the device's worst cases: activation,
 // certificate upload and blocking talk to the tax authority, signature
@@ -184,7 +185,7 @@ char* ManipulaDadosSat::execute(const Command& command, const char* format, ...)
     }
     va_end(arguments);
     if (length < 0 || static_cast<std::size_t>(length) >= command.bufferSize) {
-        return refuse(command, "Requisicao", command.bufferSize);
+        return refuse(command);
     }
 
     if (command.rework != nullptr) {
@@ -193,25 +194,24 @@ char* ManipulaDadosSat::execute(const Command& command, const char* format, ...)
     zeph::Message reply;
     t_caller.codigoErro = m_exchange(command.timeoutMs, command.name, body, reply);
 
-    // The caller reads g_resp as a C text: its terminating NUL must fit too.
+    // The device link refuses a reply with no room for its NUL here; the
+    // bound only keeps the copy inside g_resp.
     const std::string& answer = reply.body();
-    if (answer.size() >= REPLY_BUFFER_SIZE) {
-        return refuse(command, "Resposta", REPLY_BUFFER_SIZE);
-    }
+    const std::size_t kept = std::min<std::size_t>(answer.size(), SATVARO_REPLY_BUFFER_SIZE - 1);
     char* const text = g_resp.data();
-    std::memset(text, 0, REPLY_BUFFER_SIZE);
-    std::memcpy(text, answer.data(), answer.size());
+    std::memset(text, 0, SATVARO_REPLY_BUFFER_SIZE);
+    std::memcpy(text, answer.data(), kept);
     return text;
 }
 
-char* ManipulaDadosSat::refuse(const Command& command, const char* what, std::size_t capacity) {
+char* ManipulaDadosSat::refuse(const Command& command) {
     char line[160];
-    std::snprintf(line, sizeof line, "[ManipulaDadosSat::%s] %s excede o buffer de %zu bytes",
-                  command.name, what, capacity);
+    std::snprintf(line, sizeof line, "[ManipulaDadosSat::%s] Requisicao excede o buffer de %zu bytes",
+                  command.name, command.bufferSize);
     LogDebug::obtemReferencia()->saveLog("error", line);
     t_caller.codigoErro = SATVARO_STATUS_REFUSED;
     char* const text = g_resp.data();
-    std::memset(text, 0, REPLY_BUFFER_SIZE);
+    std::memset(text, 0, SATVARO_REPLY_BUFFER_SIZE);
     return text;
 }
 

@@ -71,6 +71,10 @@
 #define SATVARO_USHORT unsigned short
 #endif
 
+/* The size of g_resp, 1.5 MiB: the longest reply handed back is one byte
+ * shorter, for its NUL. */
+#define SATVARO_REPLY_BUFFER_SIZE 1572864
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -30,7 +30,9 @@ const unsigned long READ_BUFFER_SIZE = 8192;
 const unsigned int FAILURE_LIMIT = 500;
 const int READ_WAIT_MS = 100;
 const useconds_t PAUSE_AFTER_WRITE_LIMIT_US = 1000000;
-const std::uint64_t MAX_REPLY_BODY = 0x180000;
+// A reply body the host can take leaves room for its NUL in the host's reply
+// buffer: this is the one place where its size is judged.
+const std::uint64_t MAX_REPLY_BODY = SATVARO_REPLY_BUFFER_SIZE - 1;
 const int MAX_TIMEOUT_RESTARTS = 5;
 // A reply announcing a body larger than any compressed one we could take is
 // refused as soon as its header block is read, not collected.
@@ -54,7 +56,7 @@ long long elapsedMs(Deadline::Clock::time_point since) {
 
 // A reply body the host can take: plain (a compressed one that would not
 // uncompress, e.g. announcing more than the 20 MiB cap, stays compressed) and
-// no larger than the reply buffer.
+// no longer than MAX_REPLY_BODY.
 bool hasUsableBody(const zeph::Message& message) {
     return message.header(zeph::HDR_CONTENT_TYPE) != zeph::HDR_CONTENT_COMPRESSED &&
            message.bodySize() <= MAX_REPLY_BODY;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "commands/Base64.h"
+#include "satvaro.h"
 #include "sim/Cfe.h"
 
 namespace satsim {
@@ -18,9 +19,9 @@ namespace {
 
 // A CF-e may hold at most 1,500 KB.
 const size_t LARGEST_SALE = 1500 * 1024;
-// The largest reply body a driver takes: its reply buffer holds 1,572,864
-// bytes with the terminating NUL.
-const size_t LARGEST_REPLY = 1572863;
+// The largest reply body the driver takes: its reply buffer holds it with the
+// terminating NUL.
+const size_t LARGEST_REPLY = SATVARO_REPLY_BUFFER_SIZE - 1;
 // The device log it hands out keeps its newest lines up to this size.
 const size_t DEVICE_LOG_LIMIT = 64 * 1024;
 

@@ -8,9 +8,9 @@
 // - A null text argument is taken as the empty text.
 // - A body that does not fit the command's working buffer is refused: nothing
 //   is sent, g_resp holds the empty text, CodigoErro() is
-//   SATVARO_STATUS_REFUSED, an "error" log
-//   line names the command. A reply body of REPLY_BUFFER_SIZE bytes or more is
-//   refused the same way. Nothing is ever truncated.
+//   SATVARO_STATUS_REFUSED, an "error" log line names the command. Nothing is
+//   ever truncated. (A reply too long for g_resp never gets here: the device
+//   link refuses it.)
 // - Any thread may call at any time. What a command leaves behind is the
 //   calling thread's own, as errno is: its g_resp text, its CodigoErro() and
 //   its Base64ToAscii() text, each valid until that thread's next call.
@@ -128,7 +128,7 @@ public:
 private:
     char* execute(const Command& command, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
-    char* refuse(const Command& command, const char* what, std::size_t capacity);
+    char* refuse(const Command& command);
 
     Exchange m_exchange;
 };
