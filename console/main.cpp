@@ -186,13 +186,13 @@ void escolhaAtivar(EstadoConsole& estado) {
 // input has ended.
 void escolhaConsultar(EstadoConsole& estado) {
     std::fputs("Enviar Consultar Sat\n", stderr);
-    estado.retorno = texto(driver()->funcConsultar(proxSessao()));
+    estado.retorno = texto(driver()->funcConsultarSAT(proxSessao()));
     estado.escolha = '2';
 }
 
 void escolhaStatusOperacional(EstadoConsole& estado) {
     estado.retorno = chamaComCodigo(estado, "Enviar Consutar Status Operacional\n",
-                                    &DriverSat::funcConsultarStatusOP);
+                                    &DriverSat::funcConsultarStatusOperacional);
     estado.escolha = '3';
 }
 
@@ -202,12 +202,12 @@ void escolhaExtrairLogs(EstadoConsole& estado) {
 }
 
 void escolhaBloquear(EstadoConsole& estado) {
-    estado.retorno = chamaComCodigo(estado, "Enviar Bloqueio Sat\n", &DriverSat::funcBloquear);
+    estado.retorno = chamaComCodigo(estado, "Enviar Bloqueio Sat\n", &DriverSat::funcBloquearSAT);
 }
 
 void escolhaDesbloquear(EstadoConsole& estado) {
     estado.retorno =
-        chamaComCodigo(estado, "Enviar Desbloqueio Sat\n", &DriverSat::funcDesbloquear);
+        chamaComCodigo(estado, "Enviar Desbloqueio Sat\n", &DriverSat::funcDesbloquearSAT);
 }
 
 void escolhaVenda(EstadoConsole& estado) {
