@@ -81,10 +81,11 @@ const char READ_ERROR[] = "error| [SerialCommChannel::receive_data] __READERROR_
 // judges the edge, SATVARO_REPLY_BUFFER_SIZE, and the host sees it from one
 // byte under to one byte over. A content-size of 4294967296 read as a 32-bit
 // number, or of text read as strtol reads it, would be 0: a complete message
-// with an empty body, and the real body thrown away as noise; one of 2,000,000,000 is refused once its header block is
-// read, and the 40 MB that follow it are not collected. The bomb's
-// body announces 21 MiB, over the 20 MiB cap: it is not uncompressed, and its
-// compressed bytes are no reply text either.
+// with an empty body, and the real body thrown away as noise; one of
+// 2,000,000,000 is refused once its header block is read, and the 40 MB that
+// follow it are not collected. The bomb's body announces 21 MiB, over the
+// 20 MiB cap: it is not uncompressed, and its compressed bytes are no reply
+// text either.
 INSTANTIATE_TEST_SUITE_P(
     Faults, HostileDevice,
     ::testing::Values(
