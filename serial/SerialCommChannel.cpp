@@ -19,6 +19,7 @@
 
 #include "DeviceDiscovery.h"
 #include "codec/zeph.h"
+#include "common/RetryOnSignal.h"
 #include "log/logdebug.h"
 
 namespace serial {
@@ -62,33 +63,15 @@ bool hasUsableBody(const zeph::Message& message) {
            message.bodySize() <= MAX_REPLY_BODY;
 }
 
-ssize_t writeRetrying(int fd, const char* data, size_t length) {
-    ssize_t written;
-    do {
-        written = ::write(fd, data, length);
-    } while (written < 0 && errno == EINTR);
-    return written;
-}
-
-ssize_t readRetrying(int fd, char* buffer, size_t length) {
-    ssize_t got;
-    do {
-        got = ::read(fd, buffer, length);
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
-// poll on one descriptor, again when a signal interrupts it.
-int pollRetrying(int fd, short events, int timeoutMs) {
+// poll on one descriptor.
+int pollOne(int fd, short events, int timeoutMs) {
     struct pollfd watch;
     watch.fd = fd;
     watch.events = events;
-    int ready;
-    do {
+    return retryOnSignal([&] {
         watch.revents = 0;
-        ready = poll(&watch, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready;
+        return poll(&watch, 1, timeoutMs);
+    });
 }
 
 // poll's time-out for what is left of `deadline`: -1 waits for ever.
@@ -99,7 +82,7 @@ int pollTimeout(const Deadline& deadline) {
 // Waits until `fd` takes more output, or `deadline` passes (false). An error
 // on the line, or no line, counts as writable: the write reports it.
 bool waitWritable(int fd, const Deadline& deadline) {
-    return fd < 0 || pollRetrying(fd, POLLOUT, pollTimeout(deadline)) != 0;
+    return fd < 0 || pollOne(fd, POLLOUT, pollTimeout(deadline)) != 0;
 }
 
 // Waits until the output queued on `fd` has gone to the other end, or
@@ -146,7 +129,7 @@ private:
 // Waits at most READ_WAIT_MS for input or a hang-up. 1: something to read
 // (or the line is gone), 0: nothing came, -1: poll itself failed.
 int waitReadable(int fd) {
-    const int ready = pollRetrying(fd, POLLIN, READ_WAIT_MS);
+    const int ready = pollOne(fd, POLLIN, READ_WAIT_MS);
     return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
 }
 
@@ -305,7 +288,9 @@ bool SerialCommChannel::closedAfterRepeatedFailure() {
 }
 
 int SerialCommChannel::send(const char* data, unsigned int length) {
-    const int written = m_fd == -1 ? -1 : static_cast<int>(writeRetrying(m_fd, data, length));
+    const int written =
+        m_fd == -1 ? -1
+                   : static_cast<int>(retryOnSignal([&] { return ::write(m_fd, data, length); }));
     if (written > 0) {
         m_failCount = 0;
         return written;
@@ -327,7 +312,9 @@ int SerialCommChannel::receive(char* buffer, unsigned long length) {
             return 0;
         }
         // Readable but empty means the line hung up (device unplugged).
-        got = ready < 0 ? -1 : static_cast<int>(readRetrying(m_fd, buffer, length));
+        got = ready < 0
+                  ? -1
+                  : static_cast<int>(retryOnSignal([&] { return ::read(m_fd, buffer, length); }));
     }
     if (got > 0) {
         m_failCount = 0;
