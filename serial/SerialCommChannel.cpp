@@ -16,6 +16,7 @@
 #include <ctime>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "DeviceDiscovery.h"
 #include "codec/zeph.h"
@@ -438,7 +439,8 @@ zeph::Message::ParserState SerialCommChannel::judge(zeph::Message::ParserState p
             incoming.uncompress();
         }
         if (incoming.code() == reception.expectedCode && hasUsableBody(incoming)) {
-            reply = incoming;
+            // Nothing is parsed after an accepted reply: it is handed over whole.
+            reply = std::move(incoming);
             logLine("info", "[SerialCommChannel::receive_data] __NOERROR__");
             reception.status = SATVARO_STATUS_OK;
             reception.accepted = true;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "codec/Message.h"
 #include "codec/zeph.h"
@@ -53,6 +54,7 @@ TEST(Wire, GoldenTexts) {
               rawMessage({"code:0", "content-size:3", "content-type:octet-stream",
                           "edc-type:crc16-ccitt", "edc-word:40406", "source:0", "version:1.0"},
                          "abc"));
+    EXPECT_FALSE(abc.hasHeader("edc-word")) << "writing leaves the message as it was";
 
     EXPECT_EQ(Message().toString(), rawMessage({"code:0", "edc-type:crc16-ccitt", "edc-word:0",
                                                 "source:0", "version:1.0"}));
@@ -103,7 +105,8 @@ TEST(Record, CodeSourceHeadersAndCopies) {
     message = same;
     EXPECT_EQ(message.body(), "body");
     copy = message;
-    EXPECT_TRUE(copy == message);
+    const Message moved(std::move(copy));
+    EXPECT_TRUE(moved == message);
 }
 
 }  // namespace
