@@ -182,7 +182,7 @@ private:
             {"unplugged mid-reply", "next unplug 30", 2, [&d](int s) { return d.ConsultarSAT(s); }},
             {"1,000,000-byte reply", "next bodysize 1000000", 0,
              [&d](int s) { return d.ConsultarSAT(s); }},
-            {"1,572,864-byte reply", "next plain\nnext bodysize 1572864", 4,
+            {"1,572,863-byte reply", "next plain\nnext bodysize 1572863", 0,
              [&d](int s) { return d.ConsultarSAT(s); }},
             {"sale too large to send", "", 4,
              [this, &d](int s) { return d.EnviarDadosVenda(s, CODE, m_tooLarge.c_str()); }},

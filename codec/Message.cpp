@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
+#include <memory>
 
 #include "MessagePrivate.h"
 #include "codec/zeph.h"
@@ -250,25 +252,25 @@ bool MessagePrivate::processHeaders() {
 
 // ---- Message --------------------------------------------------------------
 
-Message::Message() : d(new MessagePrivate) {}
+Message::Message() : d(std::make_unique<MessagePrivate>()) {}
 
 Message::Message(const std::string& code, const std::string& source)
-    : d(new MessagePrivate(code, source)) {}
+    : d(std::make_unique<MessagePrivate>(code, source)) {}
 
-Message::Message(const Message& other) : d(new MessagePrivate(*other.d)) {}
+Message::Message(const Message& other) : d(std::make_unique<MessagePrivate>(*other.d)) {}
 
 Message& Message::operator=(const Message& other) {
     if (this != &other) {
-        MessagePrivate* copy = new MessagePrivate(*other.d);
-        delete d;
-        d = copy;
+        d = std::make_unique<MessagePrivate>(*other.d);
     }
     return *this;
 }
 
-Message::~Message() {
-    delete d;
-}
+Message::Message(Message&& other) noexcept = default;
+
+Message& Message::operator=(Message&& other) noexcept = default;
+
+Message::~Message() = default;
 
 bool Message::operator==(const Message& other) const {
     return d->code == other.d->code && d->sourceId == other.d->sourceId &&
@@ -340,11 +342,12 @@ std::string Message::header(const std::string& name) const {
 
 std::string Message::headers() const {
     // The CRC covers the body as it will travel (compressed, if it is).
-    d->headers[HDR_EDC_TYPE] = HDR_EDC_TYPE_CRC16;
-    d->headers[HDR_EDC_WORD] = to_string(bodyCrc(d->body));
+    std::map<std::string, std::string> written = d->headers;
+    written[HDR_EDC_TYPE] = HDR_EDC_TYPE_CRC16;
+    written[HDR_EDC_WORD] = to_string(bodyCrc(d->body));
 
     std::string text = HDR_MSG_SPECIFIER + HDR_TERMINATION;
-    for (const auto& [name, value] : d->headers) {
+    for (const auto& [name, value] : written) {
         text += name;
         text += HDR_FIELD_SEPARATOR;
         text += value;

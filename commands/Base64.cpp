@@ -46,11 +46,6 @@ std::string Base64::encode(const unsigned char* bytes, unsigned int length) {
     return text;
 }
 
-std::string Base64::encode(const std::string& bytes) {
-    return encode(reinterpret_cast<const unsigned char*>(bytes.data()),
-                  static_cast<unsigned int>(bytes.size()));
-}
-
 std::string Base64::decode(const std::string& text) {
     std::string bytes;
     bytes.reserve(text.size() / 4 * 3 + 2);

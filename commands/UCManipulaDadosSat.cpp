@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 
 #include "commands/Base64.h"
@@ -17,7 +19,7 @@ thread_local ReplyBuffer g_resp;
 
 char* ReplyBuffer::data() {
     if (!m_bytes) {
-        m_bytes.reset(new char[REPLY_BUFFER_SIZE]());
+        m_bytes.reset(new char[SATVARO_REPLY_BUFFER_SIZE]());
     }
     return m_bytes.get();
 }
@@ -25,7 +27,8 @@ char* ReplyBuffer::data() {
 namespace manipulaDados {
 
 // What tells one command from another: its name, the time-out the device is
-// given, and the capacity of its working buffer (the body and its NUL).
+// given, the capacity of its working buffer (the longest body and its NUL),
+// and what is done to the body before it is sent.
 struct Command {
     const char* name;
     int timeoutMs;
@@ -35,36 +38,16 @@ struct Command {
 
 namespace {
 
-// The three commands that carry whole documents take one the size of the
-// largest reply, plus their other fields.
-constexpr std::size_t SALE_BUFFER = REPLY_BUFFER_SIZE + 40;
-constexpr std::size_t CANCELLATION_BUFFER = REPLY_BUFFER_SIZE + 88;
+constexpr void (*AS_FORMATTED)(std::string&) = nullptr;
+constexpr void (*EXPANDS_EMPTY_TAGS)(std::string&) = ManipulaDadosSat::replaceTag;
 
-// The catalogue. The time-outs are the device's worst cases: activation,
-// certificate upload and blocking talk to the tax authority, signature
-// association and firmware update much longer.
-constexpr Command ATIVAR_SAT{CMD_ATIVAR_SAT, 302000, 64, nullptr};
-constexpr Command COMUNICAR_ICP_BRASIL{CMD_COMUNICAR_ICP_BRASIL, 302000, 2096, nullptr};
-constexpr Command ENVIAR_DADOS_VENDA{CMD_ENVIAR_DADOS_VENDA, 10000, SALE_BUFFER, nullptr};
-constexpr Command CANCELA_ULTIMA_VENDA{CMD_CANCELA_ULTIMA_VENDA, 7000, CANCELLATION_BUFFER,
-                                       ManipulaDadosSat::replaceTag};
-constexpr Command CONSULTA_SAT{CMD_CONSULTA_SAT, 6000, 16, nullptr};
-constexpr Command TESTE_FIM_A_FIM{CMD_TESTE_FIM_A_FIM, 22000, SALE_BUFFER, nullptr};
-constexpr Command CONSULTA_STATUS_OP{CMD_CONSULTA_STATUS_OP, 20000, 48, nullptr};
-constexpr Command CONSULTA_ULTIMA_SESSAO_FISCAL{CMD_CONSULTA_ULTIMA_SESSAO_FISCAL, 22000, 48,
-                                                nullptr};
-constexpr Command CONSULTA_STATUS_OP_MFE{CMD_CONSULTA_STATUS_OP_MFE, 20000, 48, nullptr};
-constexpr Command CONSULTAR_NUM_SESSAO{CMD_CONSULTAR_NUM_SESSAO, 22000, 48, nullptr};
-constexpr Command CONFIG_REDE{CMD_CONFIG_REDE, 22000, 1072, nullptr};
-constexpr Command CONFIG_REDE_MFE{CMD_CONFIG_REDE_MFE, 22000, 1072, nullptr};
-constexpr Command ASSOCIAR_ASSINATURA{CMD_ASSOCIAR_ASSINATURA, 900000, 2128, nullptr};
-constexpr Command ATUALIZAR_SOFTWARE{CMD_ATUALIZAR_SOFTWARE, 1800000, 48, nullptr};
-constexpr Command EXTRAIR_LOG{CMD_EXTRAIR_LOG, 22000, 48, nullptr};
-constexpr Command BLOQUEAR_SAT{CMD_BLOQUEAR_SAT, 302000, 48, nullptr};
-constexpr Command DESBLOQUEAR_SAT{CMD_DESBLOQUEAR_SAT, 22000, 48, nullptr};
-constexpr Command TROCA_COD_ATIVACAO{CMD_TROCA_COD_ATIVACAO, 22000, 112, nullptr};
-constexpr Command REINICIAR_MFE{CMD_REINICIAR_MFE, 17000, 48, nullptr};
-constexpr Command ENVIAR_STATUS_AC{CMD_ENVIAR_STATUS_AC, 7000, 80, nullptr};
+// The catalogue, COMMAND_AtivarSAT and so on.
+#define SATVARO_CATALOGUE_ENTRY(name, constant, format, rework, ...)      \
+    constexpr Command COMMAND_##name{constant, SATVARO_TIMEOUT_MS_##name, \
+                                     std::size_t{SATVARO_MAX_REQUEST_##name} + 1, rework};
+SATVARO_EXPORTED_COMMANDS(SATVARO_CATALOGUE_ENTRY)
+SATVARO_INTERNAL_COMMANDS(SATVARO_CATALOGUE_ENTRY)
+#undef SATVARO_CATALOGUE_ENTRY
 
 // Which reply field holds a Base64 document, by the command that got it.
 struct Base64Field {
@@ -82,8 +65,12 @@ struct CallerState {
 };
 thread_local CallerState t_caller;
 
-const char* orEmpty(const char* argument) {
-    return argument != nullptr ? argument : "";
+// An argument as the body takes it: a null text is the empty text.
+const char* inBody(const char* text) {
+    return text != nullptr ? text : "";
+}
+int inBody(int number) {
+    return number;
 }
 
 int exchangeWithDevice(int timeoutMs, const char* command, const std::string& body,
@@ -132,6 +119,15 @@ std::FILE* openRecord(const char* headerRow) {
     return file;
 }
 
+// "DATA_HORA" of the performance record: year/day/month/hh:mm:ss. The day
+// comes before the month; stored records rely on it.
+std::string dataHoraDesempenho(const std::tm& when) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d/%02d:%02d:%02d", when.tm_year + 1900,
+                  when.tm_mday, when.tm_mon + 1, when.tm_hour, when.tm_min, when.tm_sec);
+    return text;
+}
+
 void appendRecord(const char* headerRow, const std::vector<std::string>& fieldsAfterTime) {
     std::FILE* file = openRecord(headerRow);
     if (file == nullptr) {
@@ -151,13 +147,6 @@ void appendRecord(const char* headerRow, const std::vector<std::string>& fieldsA
 }
 
 }  // namespace
-
-std::string dataHoraDesempenho(const std::tm& when) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d/%02d:%02d:%02d", when.tm_year + 1900,
-                  when.tm_mday, when.tm_mon + 1, when.tm_hour, when.tm_min, when.tm_sec);
-    return text;
-}
 
 ManipulaDadosSat::ManipulaDadosSat() : ManipulaDadosSat(exchangeWithDevice) {}
 
@@ -184,7 +173,7 @@ char* ManipulaDadosSat::execute(const Command& command, const char* format, ...)
     }
     va_end(arguments);
     if (length < 0 || static_cast<std::size_t>(length) >= command.bufferSize) {
-        return refuse(command, "Requisicao", command.bufferSize);
+        return refuse(command);
     }
 
     if (command.rework != nullptr) {
@@ -193,131 +182,39 @@ char* ManipulaDadosSat::execute(const Command& command, const char* format, ...)
     zeph::Message reply;
     t_caller.codigoErro = m_exchange(command.timeoutMs, command.name, body, reply);
 
-    // The caller reads g_resp as a C text: its terminating NUL must fit too.
+    // The device link refuses a reply with no room for its NUL here; the
+    // bound only keeps the copy inside g_resp.
     const std::string& answer = reply.body();
-    if (answer.size() >= REPLY_BUFFER_SIZE) {
-        return refuse(command, "Resposta", REPLY_BUFFER_SIZE);
-    }
+    const std::size_t kept = std::min<std::size_t>(answer.size(), SATVARO_REPLY_BUFFER_SIZE - 1);
     char* const text = g_resp.data();
-    std::memset(text, 0, REPLY_BUFFER_SIZE);
-    std::memcpy(text, answer.data(), answer.size());
+    std::memset(text, 0, SATVARO_REPLY_BUFFER_SIZE);
+    std::memcpy(text, answer.data(), kept);
     return text;
 }
 
-char* ManipulaDadosSat::refuse(const Command& command, const char* what, std::size_t capacity) {
+char* ManipulaDadosSat::refuse(const Command& command) {
     char line[160];
-    std::snprintf(line, sizeof line, "[ManipulaDadosSat::%s] %s excede o buffer de %zu bytes",
-                  command.name, what, capacity);
+    std::snprintf(line, sizeof line,
+                  "[ManipulaDadosSat::%s] Requisicao excede o buffer de %zu bytes", command.name,
+                  command.bufferSize);
     LogDebug::obtemReferencia()->saveLog("error", line);
     t_caller.codigoErro = SATVARO_STATUS_REFUSED;
     char* const text = g_resp.data();
-    std::memset(text, 0, REPLY_BUFFER_SIZE);
+    std::memset(text, 0, SATVARO_REPLY_BUFFER_SIZE);
     return text;
 }
 
-char* ManipulaDadosSat::AtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
-                                  const char* cnpj, int codigoUF) {
-    return execute(ATIVAR_SAT, "%06d|%01d|%s|%s|%02d", numeroSessao, subComando,
-                   orEmpty(codigoAtivacao), orEmpty(cnpj), codigoUF);
-}
-
-char* ManipulaDadosSat::ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
-                                                      const char* certificado) {
-    return execute(COMUNICAR_ICP_BRASIL, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   orEmpty(certificado));
-}
-
-char* ManipulaDadosSat::EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,
-                                         const char* dadosVenda) {
-    return execute(ENVIAR_DADOS_VENDA, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   orEmpty(dadosVenda));
-}
-
-char* ManipulaDadosSat::CancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao,
-                                            const char* chave, const char* dadosCancelamento) {
-    return execute(CANCELA_ULTIMA_VENDA, "%06d|%s|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   orEmpty(chave), orEmpty(dadosCancelamento));
-}
-
-char* ManipulaDadosSat::ConsultarSAT(int numeroSessao) {
-    return execute(CONSULTA_SAT, "%06d", numeroSessao);
-}
-
-char* ManipulaDadosSat::TesteFimAFim(int numeroSessao, const char* codigoAtivacao,
-                                     const char* dadosVenda) {
-    return execute(TESTE_FIM_A_FIM, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   orEmpty(dadosVenda));
-}
-
-char* ManipulaDadosSat::ConsultarStatusOperacional(int numeroSessao, const char* codigoAtivacao) {
-    return execute(CONSULTA_STATUS_OP, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoAtivacao) {
-    return execute(CONSULTA_ULTIMA_SESSAO_FISCAL, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::ConsultarStatusOperacionalMFE(int numeroSessao,
-                                                      const char* codigoAtivacao) {
-    return execute(CONSULTA_STATUS_OP_MFE, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
-                                              int sessaoConsultada) {
-    return execute(CONSULTAR_NUM_SESSAO, "%06d|%s|%06d", numeroSessao, orEmpty(codigoAtivacao),
-                   sessaoConsultada);
-}
-
-char* ManipulaDadosSat::ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
-                                                  const char* dadosConfiguracao) {
-    return execute(CONFIG_REDE, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   orEmpty(dadosConfiguracao));
-}
-
-char* ManipulaDadosSat::ConfigurarInterfaceDeRedeMFE(int numeroSessao, const char* codigoAtivacao,
-                                                     const char* dadosConfiguracao) {
-    return execute(CONFIG_REDE_MFE, "%06d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   orEmpty(dadosConfiguracao));
-}
-
-char* ManipulaDadosSat::AssociarAssinatura(int numeroSessao, const char* codigoAtivacao,
-                                           const char* cnpjValor, const char* assinaturaCnpj) {
-    return execute(ASSOCIAR_ASSINATURA, "%06d|%s|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   orEmpty(cnpjValor), orEmpty(assinaturaCnpj));
-}
-
-char* ManipulaDadosSat::AtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao) {
-    return execute(ATUALIZAR_SOFTWARE, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::ExtrairLogs(int numeroSessao, const char* codigoAtivacao) {
-    return execute(EXTRAIR_LOG, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::BloquearSAT(int numeroSessao, const char* codigoAtivacao) {
-    return execute(BLOQUEAR_SAT, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::DesbloquearSAT(int numeroSessao, const char* codigoAtivacao) {
-    return execute(DESBLOQUEAR_SAT, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao,
-                                               int opcao, const char* novoCodigo,
-                                               const char* confirmacaoNovoCodigo) {
-    return execute(TROCA_COD_ATIVACAO, "%06d|%s|%01d|%s|%s", numeroSessao, orEmpty(codigoAtivacao),
-                   opcao, orEmpty(novoCodigo), orEmpty(confirmacaoNovoCodigo));
-}
-
-char* ManipulaDadosSat::ReiniciarMFE(int numeroSessao, const char* codigoAtivacao) {
-    return execute(REINICIAR_MFE, "%06d|%s", numeroSessao, orEmpty(codigoAtivacao));
-}
-
-char* ManipulaDadosSat::EnviarStatusAC(int numeroSessao, const char* primeiroCampo,
-                                       const char* segundoCampo, const char* terceiroCampo) {
-    return execute(ENVIAR_STATUS_AC, "%06d|%s|%s|%s", numeroSessao, orEmpty(primeiroCampo),
-                   orEmpty(segundoCampo), orEmpty(terceiroCampo));
-}
+#define SATVARO_BODY_ARGUMENT(kind, parameter, hubField) , inBody(parameter)
+#define SATVARO_COMMAND_METHOD(name, constant, format, ...)                           \
+    char* ManipulaDadosSat::name(                                                     \
+        int numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_PLAIN_PARAMETER)) {         \
+        return execute(COMMAND_##name, format,                                        \
+                       numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_BODY_ARGUMENT)); \
+    }
+SATVARO_EXPORTED_COMMANDS(SATVARO_COMMAND_METHOD)
+SATVARO_INTERNAL_COMMANDS(SATVARO_COMMAND_METHOD)
+#undef SATVARO_COMMAND_METHOD
+#undef SATVARO_BODY_ARGUMENT
 
 void ManipulaDadosSat::closePortSerial() {}
 

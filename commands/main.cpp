@@ -1,5 +1,6 @@
-// The library's exported C interface: each function forwards to the command
-// object. Only the names listed in satvaro.map are visible to the loader.
+// The library's exported C interface, made from the list of SAT functions:
+// each function forwards to the command object. Only the names of the version
+// script made from the same list (satvaro.map.in) are visible to the loader.
 //
 // The library is built with SATVARO_USHORT as unsigned int: the 16-bit
 // parameters arrive as a full register here and are narrowed below, since
@@ -8,6 +9,9 @@
 // parameters do not.
 #include "satvaro.h"
 
+#include <type_traits>
+
+#include "commands/SatFunctionList.h"
 #include "commands/UCManipulaDadosSat.h"
 #include "common/DriverVersion.h"
 
@@ -15,11 +19,32 @@ manipulaDados::ManipulaDadosSat objManipulaDadosSat;
 
 namespace {
 
-int low16(unsigned int value) {
+// A C argument as the command method takes it: a 16-bit one keeps its low
+// 16 bits.
+int forMethod(int number) {
+    return number;
+}
+int forMethod(unsigned int value) {
     return static_cast<unsigned short>(value);
+}
+const char* forMethod(const char* text) {
+    return text;
 }
 
 }  // namespace
+
+// satvaro.h declares every function of the list as the list gives it.
+#define SATVARO_DECLARED_EXPORT(name, result) \
+    static_assert(std::is_same_v<decltype(&::name), result (*)()>, "satvaro.h: " #name);
+#define SATVARO_DECLARED_COMMAND(name, ...)                                                \
+    static_assert(                                                                         \
+        std::is_same_v<decltype(&::name),                                                  \
+                       char* (*)(int SATVARO_ARGUMENTS_##name(SATVARO_C_PARAMETER_TYPE))>, \
+        "satvaro.h: " #name);
+SATVARO_OTHER_EXPORTS(SATVARO_DECLARED_EXPORT)
+SATVARO_EXPORTED_COMMANDS(SATVARO_DECLARED_COMMAND)
+#undef SATVARO_DECLARED_EXPORT
+#undef SATVARO_DECLARED_COMMAND
 
 extern "C" {
 
@@ -39,81 +64,15 @@ SATVARO_API char* Base64ToAscii(void) {
     return objManipulaDadosSat.Base64ToAscii();
 }
 
-SATVARO_API char* AtivarSAT(int numeroSessao, unsigned int subComando, const char* codigoAtivacao,
-                            const char* cnpj, unsigned int codigoUF) {
-    return objManipulaDadosSat.AtivarSAT(numeroSessao, low16(subComando), codigoAtivacao, cnpj,
-                                         low16(codigoUF));
-}
-
-SATVARO_API char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
-                                                const char* certificado) {
-    return objManipulaDadosSat.ComunicarCertificadoICPBRASIL(numeroSessao, codigoAtivacao,
-                                                             certificado);
-}
-
-SATVARO_API char* EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,
-                                   const char* dadosVenda) {
-    return objManipulaDadosSat.EnviarDadosVenda(numeroSessao, codigoAtivacao, dadosVenda);
-}
-
-SATVARO_API char* CancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao,
-                                      const char* chave, const char* dadosCancelamento) {
-    return objManipulaDadosSat.CancelarUltimaVenda(numeroSessao, codigoAtivacao, chave,
-                                                   dadosCancelamento);
-}
-
-SATVARO_API char* ConsultarSAT(int numeroSessao) {
-    return objManipulaDadosSat.ConsultarSAT(numeroSessao);
-}
-
-SATVARO_API char* TesteFimAFim(int numeroSessao, const char* codigoAtivacao,
-                               const char* dadosVenda) {
-    return objManipulaDadosSat.TesteFimAFim(numeroSessao, codigoAtivacao, dadosVenda);
-}
-
-SATVARO_API char* ConsultarStatusOperacional(int numeroSessao, const char* codigoAtivacao) {
-    return objManipulaDadosSat.ConsultarStatusOperacional(numeroSessao, codigoAtivacao);
-}
-
-SATVARO_API char* ExtrairLogs(int numeroSessao, const char* codigoAtivacao) {
-    return objManipulaDadosSat.ExtrairLogs(numeroSessao, codigoAtivacao);
-}
-
-SATVARO_API char* BloquearSAT(int numeroSessao, const char* codigoAtivacao) {
-    return objManipulaDadosSat.BloquearSAT(numeroSessao, codigoAtivacao);
-}
-
-SATVARO_API char* DesbloquearSAT(int numeroSessao, const char* codigoAtivacao) {
-    return objManipulaDadosSat.DesbloquearSAT(numeroSessao, codigoAtivacao);
-}
-
-SATVARO_API char* ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
-                                        int sessaoConsultada) {
-    return objManipulaDadosSat.ConsultarNumeroSessao(numeroSessao, codigoAtivacao,
-                                                     sessaoConsultada);
-}
-
-SATVARO_API char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
-                                            const char* dadosConfiguracao) {
-    return objManipulaDadosSat.ConfigurarInterfaceDeRede(numeroSessao, codigoAtivacao,
-                                                         dadosConfiguracao);
-}
-
-SATVARO_API char* AssociarAssinatura(int numeroSessao, const char* codigoAtivacao,
-                                     const char* cnpjValor, const char* assinaturaCnpj) {
-    return objManipulaDadosSat.AssociarAssinatura(numeroSessao, codigoAtivacao, cnpjValor,
-                                                  assinaturaCnpj);
-}
-
-SATVARO_API char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao) {
-    return objManipulaDadosSat.AtualizarSoftwareSAT(numeroSessao, codigoAtivacao);
-}
-
-SATVARO_API char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao,
-                                         unsigned int opcao, const char* novoCodigo,
-                                         const char* confirmacaoNovoCodigo) {
-    return objManipulaDadosSat.TrocarCodigoDeAtivacao(numeroSessao, codigoAtivacao, low16(opcao),
-                                                      novoCodigo, confirmacaoNovoCodigo);
-}
+// Every command: its method on the command object.
+#define SATVARO_METHOD_ARGUMENT(kind, parameter, hubField) , forMethod(parameter)
+#define SATVARO_FORWARDER(name, ...)                                                         \
+    SATVARO_API char* name(int numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_C_PARAMETER)) { \
+        return objManipulaDadosSat.name(                                                     \
+            numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_METHOD_ARGUMENT));                 \
+    }
+SATVARO_EXPORTED_COMMANDS(SATVARO_FORWARDER)
+#undef SATVARO_FORWARDER
+#undef SATVARO_METHOD_ARGUMENT
 
 }  // extern "C"

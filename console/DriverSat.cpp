@@ -43,9 +43,7 @@ const char* DriverSat::msgErroDll() {
 }
 
 // The name is looked up at every call: a library that lacks a function (an
-// older driver, or one without the MFE extensions) still serves the others.
-// The MFE functions are not in the public header: each takes what its plain
-// counterpart takes (ReiniciarMFE, as ExtrairLogs, only the activation code).
+// older driver) still serves the others.
 template <typename Funcao, typename... Args>
 const char* DriverSat::chama(const char* nome, Args... args) {
     loadDLL();
@@ -63,101 +61,11 @@ const char* DriverSat::funcGetVersion() {
     return chama<decltype(&::getVersion)>("getVersion");
 }
 
-const char* DriverSat::funcAtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
-                                     const char* cnpj, int codigoUF) {
-    return chama<decltype(&::AtivarSAT)>("AtivarSAT", numeroSessao, subComando, codigoAtivacao,
-                                         cnpj, codigoUF);
-}
-
-const char* DriverSat::funcComunicarCertificadoICPBRASIL(int numeroSessao,
-                                                         const char* codigoAtivacao,
-                                                         const char* certificado) {
-    return chama<decltype(&::ComunicarCertificadoICPBRASIL)>(
-        "ComunicarCertificadoICPBRASIL", numeroSessao, codigoAtivacao, certificado);
-}
-
-const char* DriverSat::funcEnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,
-                                            const char* dadosVenda) {
-    return chama<decltype(&::EnviarDadosVenda)>("EnviarDadosVenda", numeroSessao, codigoAtivacao,
-                                                dadosVenda);
-}
-
-const char* DriverSat::funcCancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao,
-                                               const char* chave, const char* dadosCancelamento) {
-    return chama<decltype(&::CancelarUltimaVenda)>("CancelarUltimaVenda", numeroSessao,
-                                                   codigoAtivacao, chave, dadosCancelamento);
-}
-
-const char* DriverSat::funcConsultar(int numeroSessao) {
-    return chama<decltype(&::ConsultarSAT)>("ConsultarSAT", numeroSessao);
-}
-
-const char* DriverSat::funcTesteFimAFim(int numeroSessao, const char* codigoAtivacao,
-                                        const char* dadosVenda) {
-    return chama<decltype(&::TesteFimAFim)>("TesteFimAFim", numeroSessao, codigoAtivacao,
-                                            dadosVenda);
-}
-
-const char* DriverSat::funcConsultarStatusOP(int numeroSessao, const char* codigoAtivacao) {
-    return chama<decltype(&::ConsultarStatusOperacional)>("ConsultarStatusOperacional",
-                                                          numeroSessao, codigoAtivacao);
-}
-
-const char* DriverSat::funcConsultarStatusOPMFE(int numeroSessao, const char* codigoAtivacao) {
-    return chama<decltype(&::ConsultarStatusOperacional)>("ConsultarStatusOperacionalMFE",
-                                                          numeroSessao, codigoAtivacao);
-}
-
-const char* DriverSat::funcConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
-                                                 int sessaoConsultada) {
-    return chama<decltype(&::ConsultarNumeroSessao)>("ConsultarNumeroSessao", numeroSessao,
-                                                     codigoAtivacao, sessaoConsultada);
-}
-
-const char* DriverSat::funcConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
-                                                     const char* dadosConfiguracao) {
-    return chama<decltype(&::ConfigurarInterfaceDeRede)>("ConfigurarInterfaceDeRede", numeroSessao,
-                                                         codigoAtivacao, dadosConfiguracao);
-}
-
-const char* DriverSat::funcConfigurarInterfaceDeRedeMFE(int numeroSessao,
-                                                        const char* codigoAtivacao,
-                                                        const char* dadosConfiguracao) {
-    return chama<decltype(&::ConfigurarInterfaceDeRede)>(
-        "ConfigurarInterfaceDeRedeMFE", numeroSessao, codigoAtivacao, dadosConfiguracao);
-}
-
-const char* DriverSat::funcAssociarAssinatura(int numeroSessao, const char* codigoAtivacao,
-                                              const char* cnpjValor, const char* assinaturaCnpj) {
-    return chama<decltype(&::AssociarAssinatura)>("AssociarAssinatura", numeroSessao,
-                                                  codigoAtivacao, cnpjValor, assinaturaCnpj);
-}
-
-const char* DriverSat::funcAtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao) {
-    return chama<decltype(&::AtualizarSoftwareSAT)>("AtualizarSoftwareSAT", numeroSessao,
-                                                    codigoAtivacao);
-}
-
-const char* DriverSat::funcExtrairLogs(int numeroSessao, const char* codigoAtivacao) {
-    return chama<decltype(&::ExtrairLogs)>("ExtrairLogs", numeroSessao, codigoAtivacao);
-}
-
-const char* DriverSat::funcBloquear(int numeroSessao, const char* codigoAtivacao) {
-    return chama<decltype(&::BloquearSAT)>("BloquearSAT", numeroSessao, codigoAtivacao);
-}
-
-const char* DriverSat::funcDesbloquear(int numeroSessao, const char* codigoAtivacao) {
-    return chama<decltype(&::DesbloquearSAT)>("DesbloquearSAT", numeroSessao, codigoAtivacao);
-}
-
-const char* DriverSat::funcTrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao,
-                                                  int opcao, const char* novoCodigo,
-                                                  const char* confirmacaoNovoCodigo) {
-    return chama<decltype(&::TrocarCodigoDeAtivacao)>("TrocarCodigoDeAtivacao", numeroSessao,
-                                                      codigoAtivacao, opcao, novoCodigo,
-                                                      confirmacaoNovoCodigo);
-}
-
-const char* DriverSat::funcReiniciarMFE(int numeroSessao, const char* codigoAtivacao) {
-    return chama<decltype(&::ExtrairLogs)>("ReiniciarMFE", numeroSessao, codigoAtivacao);
-}
+#define SATVARO_WRAPPER(name, constant, format, rework, hubPath, effect, wrapper) \
+    const char* DriverSat::wrapper(                                               \
+        int numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_PLAIN_PARAMETER)) {     \
+        return chama<decltype(&::name)>(                                          \
+            #name, numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_ARGUMENT_NAME)); \
+    }
+SATVARO_EXPORTED_COMMANDS(SATVARO_WRAPPER)
+#undef SATVARO_WRAPPER

@@ -13,6 +13,8 @@
 #ifndef SATVARO_CONSOLE_DRIVERSAT_H
 #define SATVARO_CONSOLE_DRIVERSAT_H
 
+#include "commands/SatFunctionList.h"
+
 class DriverSat {
 public:
     DriverSat() = default;
@@ -28,35 +30,13 @@ public:
     const char* msgErroDll();
 
     const char* funcGetVersion();
-    const char* funcAtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao,
-                              const char* cnpj, int codigoUF);
-    const char* funcComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
-                                                  const char* certificado);
-    const char* funcEnviarDadosVenda(int numeroSessao, const char* codigoAtivacao,
-                                     const char* dadosVenda);
-    const char* funcCancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao,
-                                        const char* chave, const char* dadosCancelamento);
-    const char* funcConsultar(int numeroSessao);
-    const char* funcTesteFimAFim(int numeroSessao, const char* codigoAtivacao,
-                                 const char* dadosVenda);
-    const char* funcConsultarStatusOP(int numeroSessao, const char* codigoAtivacao);
-    const char* funcConsultarStatusOPMFE(int numeroSessao, const char* codigoAtivacao);
-    const char* funcConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao,
-                                          int sessaoConsultada);
-    const char* funcConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
-                                              const char* dadosConfiguracao);
-    const char* funcConfigurarInterfaceDeRedeMFE(int numeroSessao, const char* codigoAtivacao,
-                                                 const char* dadosConfiguracao);
-    const char* funcAssociarAssinatura(int numeroSessao, const char* codigoAtivacao,
-                                       const char* cnpjValor, const char* assinaturaCnpj);
-    const char* funcAtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao);
-    const char* funcExtrairLogs(int numeroSessao, const char* codigoAtivacao);
-    const char* funcBloquear(int numeroSessao, const char* codigoAtivacao);
-    const char* funcDesbloquear(int numeroSessao, const char* codigoAtivacao);
-    const char* funcTrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao, int opcao,
-                                           const char* novoCodigo,
-                                           const char* confirmacaoNovoCodigo);
-    const char* funcReiniciarMFE(int numeroSessao, const char* codigoAtivacao);
+    // One wrapper per exported command, named in SatFunctionList.h:
+    // funcConsultar(int numeroSessao), funcAtivarSAT(int numeroSessao,
+    // int subComando, const char* codigoAtivacao, ...) and so on.
+#define SATVARO_WRAPPER(name, constant, format, rework, hubPath, effect, wrapper) \
+    const char* wrapper(int numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_PLAIN_PARAMETER));
+    SATVARO_EXPORTED_COMMANDS(SATVARO_WRAPPER)
+#undef SATVARO_WRAPPER
 
 private:
     template <typename Funcao, typename... Args>

@@ -35,16 +35,15 @@ struct Chunks {
 };
 
 void expectReadBack(const Message& received) {
-    Message written(received);
-    const std::string head = written.headers();
+    const std::string head = received.headers();
     if (head.size() > MAX_HEADER_BLOCK) {
-        return;  // rewriting added edc lines the reader would refuse
+        return;  // writing added edc lines the reader would refuse
     }
-    const std::string wire = head + written.body();
+    const std::string wire = head + received.body();
     Message again;
     unsigned long consumed = 0;
     if (again.parse(wire.data(), wire.size(), &consumed) != Message::PARSER_MESSAGE_READY ||
-        consumed != wire.size() || !(again == written)) {
+        consumed != wire.size() || again.toString() != wire) {
         std::abort();
     }
 }

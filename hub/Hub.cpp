@@ -193,7 +193,7 @@ void Hub::call(HttpExchange& exchange, const SatFunction& function, const FormBo
         exchange.answer(refusal(exchange, 400,
                                 std::string(KEY_FIELD) +
                                     ": 1 to 64 characters of A-Z, a-z, 0-9, \".\", \"_\", \"-\""));
-    } else if (function.shortestRequest(request.arguments, m_code.current().size()) >
+    } else if (function.requestLength(request.arguments, m_code.current()) >
                function.requestLimit) {
         exchange.answer(
             refusal(exchange, 413, "the request is larger than the driver library sends"));
@@ -233,7 +233,7 @@ bool Hub::answeredFromJournal(HttpExchange& exchange, const Request& request) {
         }
     }
     if (call.function == "ConsultarNumeroSessao") {
-        const int asked = static_cast<int>(request.arguments.numbers[0]);
+        const int asked = static_cast<int>(request.arguments.number("numero_sessao"));
         const int owner = (asked - Journal::FIRST) / Journal::PER_TILL;
         if (asked >= Journal::FIRST && owner != call.till) {
             exchange.answer(refusal(exchange, 403,

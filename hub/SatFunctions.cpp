@@ -6,8 +6,9 @@
 #include <cstdio>
 
 #include "FormBody.h"
-#include "hub/HubLog.h"
+#include "commands/SatFunctionList.h"
 #include "hub/ActivationCode.h"
+#include "hub/HubLog.h"
 
 namespace hub {
 
@@ -20,28 +21,63 @@ constexpr std::size_t FIELD_NAMES_ROOM = 1024;
 
 constexpr std::size_t LONGEST_CODE = 32;
 constexpr unsigned long USHORT_MAX = 65535;
-constexpr unsigned long REGULAR_OPTION = 1;
-constexpr unsigned long EMERGENCY_OPTION = 2;
+constexpr unsigned long LARGEST_SESSION = 999999;
 constexpr char CODE_CHANGED[] = "18000";
 
-FormField text(const char* name) {
+// A code change proves itself with the current code (opcao 1) or with the
+// emergency code the till gives (opcao 2); the new code is given once and
+// sent twice, as the library's new code and its confirmation.
+constexpr char OPTION[] = "opcao";
+constexpr unsigned long REGULAR_OPTION = 1;
+constexpr unsigned long EMERGENCY_OPTION = 2;
+constexpr char EMERGENCY_CODE[] = "codigo_emergencia";
+constexpr char NEW_CODE[] = "novo_codigo_ativacao";
+
+enum Effect { CHANGES_DEVICE, QUERIES_DEVICE };
+enum ArgumentKind { INT, USHORT, TEXT, CODE };
+
+struct ListedArgument {
+    ArgumentKind kind;
+    const char* field;
+};
+
+// What the hub asks of a field beyond its kind in the library.
+FormField formField(const ListedArgument& argument) {
+    const std::string name = argument.field;
+    if (name == OPTION) {
+        return {name, FieldKind::NUMBER, REGULAR_OPTION, EMERGENCY_OPTION, false};
+    }
+    if (name == NEW_CODE) {
+        return {name, FieldKind::CODE, 0, 0, false};
+    }
+    switch (argument.kind) {
+        case INT:
+            return {name, FieldKind::NUMBER, 0, LARGEST_SESSION, false};
+        case USHORT:
+            return {name, FieldKind::NUMBER, 0, USHORT_MAX, false};
+        case TEXT:
+        case CODE:
+            break;
+    }
     return {name, FieldKind::TEXT, 0, 0, false};
 }
 
-FormField number(const char* name, unsigned long lowest, unsigned long highest) {
-    return {name, FieldKind::NUMBER, lowest, highest, false};
-}
-
-FormField code(const char* name, bool optional) {
-    return {name, FieldKind::CODE, 0, 0, optional};
-}
-
-std::size_t decimalDigits(unsigned long value) {
-    std::size_t digits = 1;
-    for (; value >= 10; value /= 10) {
-        ++digits;
+// The form fields of the library's arguments in order, each once; the
+// activation code is the hub's own.
+std::vector<FormField> formFields(std::initializer_list<ListedArgument> arguments) {
+    std::vector<FormField> fields;
+    for (const ListedArgument& argument : arguments) {
+        const bool seen = std::any_of(fields.begin(), fields.end(), [&](const FormField& field) {
+            return field.name == argument.field;
+        });
+        if (argument.kind != CODE && !seen) {
+            fields.push_back(formField(argument));
+        }
+        if (argument.field == std::string(OPTION)) {
+            fields.push_back({EMERGENCY_CODE, FieldKind::CODE, 0, 0, true});
+        }
     }
-    return digits;
+    return fields;
 }
 
 bool isCode(const std::string& text) {
@@ -50,105 +86,69 @@ bool isCode(const std::string& text) {
                        [](char c) { return c >= ' ' && c <= '~' && c != '|'; });
 }
 
-const char* needsEmergencyCode(const Arguments& arguments) {
-    return arguments.numbers[1] == EMERGENCY_OPTION && arguments.texts[2].empty()
-               ? "codigo_emergencia: missing, and needed with opcao 2"
-               : nullptr;
+// The code a call proves itself with.
+std::string proofOf(const Arguments& arguments, const std::string& current) {
+    return arguments.number(OPTION) == EMERGENCY_OPTION ? arguments.text(EMERGENCY_CODE) : current;
 }
 
-// The regular option proves the change with the current code, the emergency
-// one with the emergency code; once the device took it, the hub keeps the
-// new code.
-const char* changeCode(int session, const Arguments& arguments, ActivationCode& code) {
-    const std::string& fresh = arguments.texts[0];
-    const std::string proof =
-        arguments.numbers[1] == EMERGENCY_OPTION ? arguments.texts[2] : code.current();
-    const char* const reply = TrocarCodigoDeAtivacao(session, proof.c_str(), arguments.ushort(1),
-                                                     fresh.c_str(), fresh.c_str());
-    if (CodigoErro() == 0 && replyField(reply, 1) == CODE_CHANGED && !code.replace(fresh)) {
+// Once the device took a new code, the hub keeps it.
+void keepNewCode(const char* reply, const Arguments& arguments, ActivationCode& code) {
+    const auto fresh = arguments.texts.find(NEW_CODE);
+    if (fresh != arguments.texts.end() && CodigoErro() == 0 &&
+        replyField(reply, 1) == CODE_CHANGED && !code.replace(fresh->second)) {
         logLine(
             "the new activation code could not be kept in the state directory: it is used "
             "until the hub stops, then the configured code again");
     }
-    return reply;
 }
 
-// The library's calls by their shape: the session, the code, then texts.
-template <char* (*F)(int, const char*)>
-const char* withCode(int session, const Arguments&, ActivationCode& code) {
-    return F(session, code.current().c_str());
-}
+// An argument, as the library takes it and as its format measures it.
+#define HUB_LISTED_ARGUMENT(kind, parameter, field) ListedArgument{kind, field},
+#define HUB_ARGUMENT(kind, parameter, field) , HUB_ARGUMENT_##kind(field)
+#define HUB_ARGUMENT_INT(field) static_cast<int>(arguments.number(field))
+#define HUB_ARGUMENT_USHORT(field) static_cast<SATVARO_USHORT>(arguments.number(field))
+#define HUB_ARGUMENT_TEXT(field) arguments.text(field)
+#define HUB_ARGUMENT_CODE(field) proof.c_str()
+#define HUB_MEASURED(kind, parameter, field) , HUB_MEASURED_##kind(field)
+#define HUB_MEASURED_INT(field) HUB_ARGUMENT_INT(field)
+#define HUB_MEASURED_USHORT(field) static_cast<int>(arguments.number(field))
+#define HUB_MEASURED_TEXT(field) HUB_ARGUMENT_TEXT(field)
+#define HUB_MEASURED_CODE(field) proof.c_str()
 
-template <char* (*F)(int, const char*, const char*)>
-const char* withCodeAndText(int session, const Arguments& arguments, ActivationCode& code) {
-    return F(session, code.current().c_str(), arguments.text(0));
-}
+// clang-format off
+#define HUB_FUNCTION(name, constant, format, rework, path, effect, wrapper)                       \
+    SatFunction{path, #name, effect == CHANGES_DEVICE, SATVARO_MAX_REQUEST_##name,                 \
+        formFields({SATVARO_ARGUMENTS_##name(HUB_LISTED_ARGUMENT)}),                               \
+        [](int session, [[maybe_unused]] const Arguments& arguments,                               \
+           [[maybe_unused]] ActivationCode& code) -> const char* {                                 \
+            [[maybe_unused]] const std::string proof = proofOf(arguments, code.current());        \
+            const char* const reply = name(session SATVARO_ARGUMENTS_##name(HUB_ARGUMENT));        \
+            keepNewCode(reply, arguments, code);                                                   \
+            return reply;                                                                          \
+        },                                                                                         \
+        [](const Arguments& arguments, const std::string& current) {                               \
+            [[maybe_unused]] const std::string proof = proofOf(arguments, current);               \
+            return static_cast<std::size_t>(                                                       \
+                std::snprintf(nullptr, 0, format, 0 SATVARO_ARGUMENTS_##name(HUB_MEASURED)));       \
+        }},
+// clang-format on
 
-template <char* (*F)(int, const char*, const char*, const char*)>
-const char* withCodeAndTwoTexts(int session, const Arguments& arguments, ActivationCode& code) {
-    return F(session, code.current().c_str(), arguments.text(0), arguments.text(1));
-}
-
-const char* activate(int session, const Arguments& arguments, ActivationCode& code) {
-    return AtivarSAT(session, arguments.ushort(0), code.current().c_str(), arguments.text(1),
-                     arguments.ushort(2));
-}
-
-const char* query(int session, const Arguments&, ActivationCode&) {
-    return ConsultarSAT(session);
-}
-
-const char* querySession(int session, const Arguments& arguments, ActivationCode& code) {
-    return ConsultarNumeroSessao(session, code.current().c_str(),
-                                 static_cast<int>(arguments.numbers[0]));
-}
-
-constexpr bool CHANGES = true;
-constexpr bool QUERIES = false;
-constexpr bool CODE = true;
-constexpr bool NO_CODE = false;
-
-// The limits are the library's, for the whole request body.
 const std::vector<SatFunction>& functions() {
-    // clang-format off
-    static const std::vector<SatFunction> table = {
-        {"ativarsat", "AtivarSAT", CHANGES, 63, CODE,
-         {number("tipo_certificado", 0, USHORT_MAX), text("cnpj"), number("codigo_uf", 0, USHORT_MAX)},
-         nullptr, activate},
-        {"comunicarcertificadoicpbrasil", "ComunicarCertificadoICPBRASIL", CHANGES, 2095, CODE,
-         {text("certificado")}, nullptr, withCodeAndText<ComunicarCertificadoICPBRASIL>},
-        {"enviardadosvenda", "EnviarDadosVenda", QUERIES, 1572903, CODE,
-         {text("dados_venda")}, nullptr, withCodeAndText<EnviarDadosVenda>},
-        {"cancelarultimavenda", "CancelarUltimaVenda", QUERIES, 1572951, CODE,
-         {text("chave_cfe"), text("dados_cancelamento")}, nullptr,
-         withCodeAndTwoTexts<CancelarUltimaVenda>},
-        {"consultarsat", "ConsultarSAT", QUERIES, 47, NO_CODE, {}, nullptr, query},
-        {"testefimafim", "TesteFimAFim", QUERIES, 1572903, CODE,
-         {text("dados_venda")}, nullptr, withCodeAndText<TesteFimAFim>},
-        {"consultarstatusoperacional", "ConsultarStatusOperacional", QUERIES, 47, CODE,
-         {}, nullptr, withCode<ConsultarStatusOperacional>},
-        {"consultarnumerosessao", "ConsultarNumeroSessao", QUERIES, 47, CODE,
-         {number("numero_sessao", 0, 999999)}, nullptr, querySession},
-        {"configurarinterfacederede", "ConfigurarInterfaceDeRede", CHANGES, 1071, CODE,
-         {text("configuracao")}, nullptr, withCodeAndText<ConfigurarInterfaceDeRede>},
-        {"associarassinatura", "AssociarAssinatura", CHANGES, 2127, CODE,
-         {text("sequencia_cnpj"), text("assinatura_ac")}, nullptr,
-         withCodeAndTwoTexts<AssociarAssinatura>},
-        {"atualizarsoftwaresat", "AtualizarSoftwareSAT", CHANGES, 47, CODE,
-         {}, nullptr, withCode<AtualizarSoftwareSAT>},
-        {"extrairlogs", "ExtrairLogs", QUERIES, 47, CODE, {}, nullptr, withCode<ExtrairLogs>},
-        {"bloquearsat", "BloquearSAT", CHANGES, 47, CODE, {}, nullptr, withCode<BloquearSAT>},
-        {"desbloquearsat", "DesbloquearSAT", CHANGES, 47, CODE, {}, nullptr, withCode<DesbloquearSAT>},
-        {"trocarcodigodeativacao", "TrocarCodigoDeAtivacao", CHANGES, 111, CODE,
-         {code("novo_codigo_ativacao", false), number("opcao", REGULAR_OPTION, EMERGENCY_OPTION),
-          code("codigo_emergencia", true)},
-         needsEmergencyCode, changeCode},
-    };
-    // clang-format on
+    static const std::vector<SatFunction> table = {SATVARO_EXPORTED_COMMANDS(HUB_FUNCTION)};
     return table;
 }
 
 }  // namespace
+
+const char* Arguments::text(std::string_view field) const {
+    const auto value = texts.find(field);
+    return value != texts.end() ? value->second.c_str() : "";
+}
+
+unsigned long Arguments::number(std::string_view field) const {
+    const auto value = numbers.find(field);
+    return value != numbers.end() ? value->second : 0;
+}
 
 std::string replyField(std::string_view reply, int index) {
     for (; index > 0; --index) {
@@ -183,13 +183,11 @@ bool readNumber(const FormBody& form, const char* name, unsigned long lowest, un
 }
 
 bool SatFunction::read(const FormBody& form, Arguments& arguments, std::string& problem) const {
-    arguments.texts.assign(fields.size(), std::string());
-    arguments.numbers.assign(fields.size(), 0);
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        const FormField& field = fields[i];
+    arguments = Arguments();
+    for (const FormField& field : fields) {
         if (field.kind == FieldKind::NUMBER) {
-            if (!readNumber(form, field.name, field.lowest, field.highest, arguments.numbers[i],
-                            problem)) {
+            if (!readNumber(form, field.name.c_str(), field.lowest, field.highest,
+                            arguments.numbers[field.name], problem)) {
                 return false;
             }
             continue;
@@ -199,31 +197,20 @@ bool SatFunction::read(const FormBody& form, Arguments& arguments, std::string& 
             continue;
         }
         if (value == nullptr) {
-            problem = std::string(field.name) + ": missing";
+            problem = field.name + ": missing";
             return false;
         }
         if (field.kind == FieldKind::CODE && !isCode(*value)) {
-            problem = std::string(field.name) +
-                      ": not an activation code (1 to 32 printable characters, no \"|\")";
+            problem = field.name + ": not an activation code (1 to 32 printable characters, no \"|\")";
             return false;
         }
-        arguments.texts[i] = *value;
+        arguments.texts[field.name] = *value;
     }
-    const char* const disagreement = agree != nullptr ? agree(arguments) : nullptr;
-    if (disagreement != nullptr) {
-        problem = disagreement;
+    if (arguments.number(OPTION) == EMERGENCY_OPTION && arguments.texts.count(EMERGENCY_CODE) == 0) {
+        problem = std::string(EMERGENCY_CODE) + ": missing, and needed with opcao 2";
         return false;
     }
     return true;
-}
-
-std::size_t SatFunction::shortestRequest(const Arguments& arguments, std::size_t codeLength) const {
-    std::size_t length = 6 + (takesCode ? 1 + codeLength : 0);
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        length += 1 + (fields[i].kind == FieldKind::NUMBER ? decimalDigits(arguments.numbers[i])
-                                                           : arguments.texts[i].size());
-    }
-    return length;
 }
 
 std::size_t SatFunction::largestForm() const {
@@ -231,17 +218,17 @@ std::size_t SatFunction::largestForm() const {
 }
 
 std::string SatFunction::newCode(const Arguments& arguments) const {
-    return call == changeCode ? arguments.texts[0] : "";
+    return arguments.text(NEW_CODE);
 }
 
 std::string SatFunction::digest(const Arguments& arguments) const {
     std::string fieldsText = exportedName;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
+    for (const FormField& field : fields) {
         fieldsText += '\0';
-        fieldsText += fields[i].name;
+        fieldsText += field.name;
         fieldsText += '=';
-        fieldsText += fields[i].kind == FieldKind::NUMBER ? std::to_string(arguments.numbers[i])
-                                                          : arguments.texts[i];
+        fieldsText += field.kind == FieldKind::NUMBER ? std::to_string(arguments.number(field.name))
+                                                      : arguments.text(field.name);
     }
     unsigned char sum[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -262,14 +249,6 @@ const SatFunction* findSatFunction(std::string_view name) {
         }
     }
     return nullptr;
-}
-
-std::size_t largestFormOfAll() {
-    std::size_t largest = 0;
-    for (const SatFunction& function : functions()) {
-        largest = std::max(largest, function.largestForm());
-    }
-    return largest;
 }
 
 }  // namespace hub

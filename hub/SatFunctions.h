@@ -1,11 +1,12 @@
-// The SAT functions the hub serves, each under the lower-case name of its
-// path: the library's exported name, the form fields it takes besides
-// numero_caixa, whether it changes the device, the library's limit for its
-// whole request, and its call of the library.
+// The SAT functions the hub serves, made from the driver's list of them
+// (commands/SatFunctionList.h): each under its path's name, with the form
+// fields it takes besides numero_caixa, whether it changes the device, the
+// library's limit for its request, and its call of the library.
 #ifndef SATVARO_HUB_SATFUNCTIONS_H
 #define SATVARO_HUB_SATFUNCTIONS_H
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,23 +25,20 @@ enum class FieldKind {
 };
 
 struct FormField {
-    const char* name;
+    std::string name;
     FieldKind kind;
     unsigned long lowest;
     unsigned long highest;
     bool optional;  // needed only with some values of other fields
 };
 
-// A request's fields, in the order of its function's FormFields; an optional
-// field the form leaves out is empty.
+// A request's fields by name; an optional field the form leaves out is absent.
 struct Arguments {
-    std::vector<std::string> texts;
-    std::vector<unsigned long> numbers;
+    std::map<std::string, std::string, std::less<>> texts;
+    std::map<std::string, unsigned long, std::less<>> numbers;
 
-    const char* text(std::size_t field) const { return texts[field].c_str(); }
-    SATVARO_USHORT ushort(std::size_t field) const {
-        return static_cast<SATVARO_USHORT>(numbers[field]);
-    }
+    const char* text(std::string_view field) const;
+    unsigned long number(std::string_view field) const;  // 0 when absent
 };
 
 struct SatFunction {
@@ -48,22 +46,17 @@ struct SatFunction {
     const char* exportedName;
     bool changesDevice;
     std::size_t requestLimit;
-    bool takesCode;
     std::vector<FormField> fields;
-    // Checks what one field cannot say alone; null, or what is wrong.
-    const char* (*agree)(const Arguments& arguments);
     // Calls the library; the reply is the library's own buffer. Runs in the
     // device's turn.
     const char* (*call)(int session, const Arguments& arguments, ActivationCode& code);
+    // The length of the request body the library makes of these arguments
+    // and `code` (it refuses one longer than requestLimit).
+    std::size_t (*requestLength)(const Arguments& arguments, const std::string& code);
 
     // Reads the fields from `form`; false with `problem` naming the field and
     // saying what is wrong.
     bool read(const FormBody& form, Arguments& arguments, std::string& problem) const;
-
-    // The fewest bytes the library's request body can take with these
-    // arguments and a code of `codeLength`: the library refuses anything
-    // longer than requestLimit.
-    std::size_t shortestRequest(const Arguments& arguments, std::size_t codeLength) const;
 
     // The longest form body worth reading for this function: every byte of
     // the largest request it takes percent-encoded, plus the field names.
@@ -80,9 +73,6 @@ struct SatFunction {
 
 // The function served under `name`; null when there is none.
 const SatFunction* findSatFunction(std::string_view name);
-
-// The longest form body of all functions.
-std::size_t largestFormOfAll();
 
 // Field `index` ("|"-separated) of a reply; empty when it has none.
 std::string replyField(std::string_view reply, int index);

@@ -41,19 +41,13 @@
  * when none arrived or it was refused); the device's own result code is one
  * of its fields.
  *
- * Request limits: the whole request body (session "%06d" and the arguments
- * joined by "|") may hold at most 1,572,903 bytes for EnviarDadosVenda and
- * TesteFimAFim, 1,572,951 for CancelarUltimaVenda, 2,127 for
- * AssociarAssinatura, 2,095 for ComunicarCertificadoICPBRASIL, 1,071 for
- * ConfigurarInterfaceDeRede, 111 for TrocarCodigoDeAtivacao, 63 for
- * AtivarSAT and 47 for the others. A longer one is refused (status 4),
- * never cut.
- *
- * Time-outs, from the start of sending, or of the wait for the device when
- * the call had to wait: ConsultarSAT 6 s, CancelarUltimaVenda 7 s,
- * EnviarDadosVenda 10 s, ConsultarStatusOperacional 20 s, AtivarSAT,
- * ComunicarCertificadoICPBRASIL and BloquearSAT 302 s, AssociarAssinatura
- * 900 s, AtualizarSoftwareSAT 1800 s, the others 22 s.
+ * Limits. The request body of each command (its session "%06d" and the
+ * arguments joined by "|") may hold at most SATVARO_MAX_REQUEST_<function>
+ * bytes; a longer one is refused (status 4) and not sent, never cut. Each
+ * command waits at most SATVARO_TIMEOUT_MS_<function> milliseconds for its
+ * reply, from the start of sending, or of the wait for the device when the
+ * call had to wait. A reply must leave room for its terminating NUL in g_resp
+ * (SATVARO_REPLY_BUFFER_SIZE bytes): one of that many bytes or more is refused.
  */
 #ifndef SATVARO_H
 #define SATVARO_H
@@ -70,6 +64,46 @@
 #ifndef SATVARO_USHORT
 #define SATVARO_USHORT unsigned short
 #endif
+
+/* The size of g_resp, 1.5 MiB: the longest reply handed back is one byte
+ * shorter, for its NUL. */
+#define SATVARO_REPLY_BUFFER_SIZE 1572864
+
+/* The most bytes a command's request body may hold. The sale documents may be
+ * as long as the largest reply. */
+#define SATVARO_MAX_REQUEST_AtivarSAT 63
+#define SATVARO_MAX_REQUEST_ComunicarCertificadoICPBRASIL 2095
+#define SATVARO_MAX_REQUEST_EnviarDadosVenda 1572903
+#define SATVARO_MAX_REQUEST_CancelarUltimaVenda 1572951
+#define SATVARO_MAX_REQUEST_ConsultarSAT 15
+#define SATVARO_MAX_REQUEST_TesteFimAFim 1572903
+#define SATVARO_MAX_REQUEST_ConsultarStatusOperacional 47
+#define SATVARO_MAX_REQUEST_ExtrairLogs 47
+#define SATVARO_MAX_REQUEST_BloquearSAT 47
+#define SATVARO_MAX_REQUEST_DesbloquearSAT 47
+#define SATVARO_MAX_REQUEST_ConsultarNumeroSessao 47
+#define SATVARO_MAX_REQUEST_ConfigurarInterfaceDeRede 1071
+#define SATVARO_MAX_REQUEST_AssociarAssinatura 2127
+#define SATVARO_MAX_REQUEST_AtualizarSoftwareSAT 47
+#define SATVARO_MAX_REQUEST_TrocarCodigoDeAtivacao 111
+
+/* Each command's time-out in milliseconds: the device's worst case.
+ * Activation, the certificate and blocking wait for the tax authority. */
+#define SATVARO_TIMEOUT_MS_AtivarSAT 302000
+#define SATVARO_TIMEOUT_MS_ComunicarCertificadoICPBRASIL 302000
+#define SATVARO_TIMEOUT_MS_EnviarDadosVenda 10000
+#define SATVARO_TIMEOUT_MS_CancelarUltimaVenda 7000
+#define SATVARO_TIMEOUT_MS_ConsultarSAT 6000
+#define SATVARO_TIMEOUT_MS_TesteFimAFim 22000
+#define SATVARO_TIMEOUT_MS_ConsultarStatusOperacional 20000
+#define SATVARO_TIMEOUT_MS_ExtrairLogs 22000
+#define SATVARO_TIMEOUT_MS_BloquearSAT 302000
+#define SATVARO_TIMEOUT_MS_DesbloquearSAT 22000
+#define SATVARO_TIMEOUT_MS_ConsultarNumeroSessao 22000
+#define SATVARO_TIMEOUT_MS_ConfigurarInterfaceDeRede 22000
+#define SATVARO_TIMEOUT_MS_AssociarAssinatura 900000
+#define SATVARO_TIMEOUT_MS_AtualizarSoftwareSAT 1800000
+#define SATVARO_TIMEOUT_MS_TrocarCodigoDeAtivacao 22000
 
 #ifdef __cplusplus
 extern "C" {

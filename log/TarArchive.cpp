@@ -6,11 +6,12 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "common/RetryOnSignal.h"
 
 extern char** environ;
 
@@ -132,10 +133,7 @@ bool packWithTar(const std::string& archive, const std::string& member) {
     if (!program || !spawnTar(program, {"tar", "-zcvf", archive, member}, pid))
         return false;
     int status = 0;
-    pid_t waited;
-    do {
-        waited = ::waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
+    const pid_t waited = retryOnSignal([&] { return ::waitpid(pid, &status, 0); });
     if (waited == pid)
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return archiveReadsBack(archive, member);

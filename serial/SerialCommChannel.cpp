@@ -16,9 +16,11 @@
 #include <ctime>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "DeviceDiscovery.h"
 #include "codec/zeph.h"
+#include "common/RetryOnSignal.h"
 #include "log/logdebug.h"
 
 namespace serial {
@@ -30,7 +32,9 @@ const unsigned long READ_BUFFER_SIZE = 8192;
 const unsigned int FAILURE_LIMIT = 500;
 const int READ_WAIT_MS = 100;
 const useconds_t PAUSE_AFTER_WRITE_LIMIT_US = 1000000;
-const std::uint64_t MAX_REPLY_BODY = 0x180000;
+// A reply body the host can take leaves room for its NUL in the host's reply
+// buffer: this is the one place where its size is judged.
+const std::uint64_t MAX_REPLY_BODY = SATVARO_REPLY_BUFFER_SIZE - 1;
 const int MAX_TIMEOUT_RESTARTS = 5;
 // A reply announcing a body larger than any compressed one we could take is
 // refused as soon as its header block is read, not collected.
@@ -54,39 +58,21 @@ long long elapsedMs(Deadline::Clock::time_point since) {
 
 // A reply body the host can take: plain (a compressed one that would not
 // uncompress, e.g. announcing more than the 20 MiB cap, stays compressed) and
-// no larger than the reply buffer.
+// no longer than MAX_REPLY_BODY.
 bool hasUsableBody(const zeph::Message& message) {
     return message.header(zeph::HDR_CONTENT_TYPE) != zeph::HDR_CONTENT_COMPRESSED &&
            message.bodySize() <= MAX_REPLY_BODY;
 }
 
-ssize_t writeRetrying(int fd, const char* data, size_t length) {
-    ssize_t written;
-    do {
-        written = ::write(fd, data, length);
-    } while (written < 0 && errno == EINTR);
-    return written;
-}
-
-ssize_t readRetrying(int fd, char* buffer, size_t length) {
-    ssize_t got;
-    do {
-        got = ::read(fd, buffer, length);
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
-// poll on one descriptor, again when a signal interrupts it.
-int pollRetrying(int fd, short events, int timeoutMs) {
+// poll on one descriptor.
+int pollOne(int fd, short events, int timeoutMs) {
     struct pollfd watch;
     watch.fd = fd;
     watch.events = events;
-    int ready;
-    do {
+    return retryOnSignal([&] {
         watch.revents = 0;
-        ready = poll(&watch, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready;
+        return poll(&watch, 1, timeoutMs);
+    });
 }
 
 // poll's time-out for what is left of `deadline`: -1 waits for ever.
@@ -97,7 +83,7 @@ int pollTimeout(const Deadline& deadline) {
 // Waits until `fd` takes more output, or `deadline` passes (false). An error
 // on the line, or no line, counts as writable: the write reports it.
 bool waitWritable(int fd, const Deadline& deadline) {
-    return fd < 0 || pollRetrying(fd, POLLOUT, pollTimeout(deadline)) != 0;
+    return fd < 0 || pollOne(fd, POLLOUT, pollTimeout(deadline)) != 0;
 }
 
 // Waits until the output queued on `fd` has gone to the other end, or
@@ -144,7 +130,7 @@ private:
 // Waits at most READ_WAIT_MS for input or a hang-up. 1: something to read
 // (or the line is gone), 0: nothing came, -1: poll itself failed.
 int waitReadable(int fd) {
-    const int ready = pollRetrying(fd, POLLIN, READ_WAIT_MS);
+    const int ready = pollOne(fd, POLLIN, READ_WAIT_MS);
     return ready < 0 ? -1 : (ready > 0 ? 1 : 0);
 }
 
@@ -303,7 +289,9 @@ bool SerialCommChannel::closedAfterRepeatedFailure() {
 }
 
 int SerialCommChannel::send(const char* data, unsigned int length) {
-    const int written = m_fd == -1 ? -1 : static_cast<int>(writeRetrying(m_fd, data, length));
+    const int written =
+        m_fd == -1 ? -1
+                   : static_cast<int>(retryOnSignal([&] { return ::write(m_fd, data, length); }));
     if (written > 0) {
         m_failCount = 0;
         return written;
@@ -325,7 +313,9 @@ int SerialCommChannel::receive(char* buffer, unsigned long length) {
             return 0;
         }
         // Readable but empty means the line hung up (device unplugged).
-        got = ready < 0 ? -1 : static_cast<int>(readRetrying(m_fd, buffer, length));
+        got = ready < 0
+                  ? -1
+                  : static_cast<int>(retryOnSignal([&] { return ::read(m_fd, buffer, length); }));
     }
     if (got > 0) {
         m_failCount = 0;
@@ -449,7 +439,8 @@ zeph::Message::ParserState SerialCommChannel::judge(zeph::Message::ParserState p
             incoming.uncompress();
         }
         if (incoming.code() == reception.expectedCode && hasUsableBody(incoming)) {
-            reply = incoming;
+            // Nothing is parsed after an accepted reply: it is handed over whole.
+            reply = std::move(incoming);
             logLine("info", "[SerialCommChannel::receive_data] __NOERROR__");
             reception.status = SATVARO_STATUS_OK;
             reception.accepted = true;

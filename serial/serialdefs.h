@@ -4,12 +4,10 @@
 
 #include <string>
 
-#include "codec/zeph.h"  // LIBRARY_VERSION
-
 namespace serial {
 
 const std::string SERIAL_VENDOR_ID = "0525";
-const std::string SERIAL_PRODUCT_ID = "a4a6";
+const std::string SERIAL_PRODUCT_ID = "a4a6";  // discovery compares the vendor id only
 
 }  // namespace serial
 

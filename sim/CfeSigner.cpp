@@ -4,8 +4,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "Base64Text.h"
 #include "TestCredentials.h"
-#include "commands/Base64.h"
 
 namespace satsim {
 
@@ -34,7 +34,7 @@ std::string sha256Base64(const std::string& data) {
     unsigned int length = 0;
     if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1)
         return std::string();
-    return Base64::encode(digest, length);
+    return base64(digest, length);
 }
 
 std::string certificateBase64(const std::string& pem) {
@@ -45,7 +45,7 @@ std::string certificateBase64(const std::string& pem) {
     int length = certificate ? i2d_X509(certificate.get(), &der) : -1;
     if (length <= 0)
         return std::string();
-    std::string encoded = Base64::encode(der, static_cast<unsigned int>(length));
+    std::string encoded = base64(der, static_cast<std::size_t>(length));
     OPENSSL_free(der);
     return encoded;
 }
@@ -87,7 +87,7 @@ std::string CfeSigner::signBase64(const std::string& data) const {
                        reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1)
         return std::string();
     signature.resize(length);
-    return Base64::encode(signature);
+    return base64(signature);
 }
 
 // The element is written canonically and carries no namespace, so its

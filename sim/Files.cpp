@@ -1,9 +1,10 @@
 #include "sim/Files.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "common/RetryOnSignal.h"
 
 namespace satsim {
 
@@ -14,12 +15,12 @@ bool readFile(const std::string& path, std::string& content) {
     content.clear();
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        ssize_t n = retryOnSignal([&] { return ::read(fd, buffer, sizeof buffer); });
         if (n > 0) {
             content.append(buffer, static_cast<size_t>(n));
         } else if (n == 0) {
             break;
-        } else if (errno != EINTR) {
+        } else {
             ::close(fd);
             return false;
         }
@@ -34,9 +35,8 @@ bool writeFile(const std::string& path, const std::string& content) {
         return false;
     size_t done = 0;
     while (done < content.size()) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        ssize_t n = retryOnSignal(
+            [&] { return ::write(fd, content.data() + done, content.size() - done); });
         if (n <= 0) {
             ::close(fd);
             return false;

@@ -6,7 +6,8 @@
 #include <ctime>
 #include <utility>
 
-#include "commands/Base64.h"
+#include "Base64Text.h"
+#include "satvaro.h"
 #include "sim/Cfe.h"
 
 namespace satsim {
@@ -19,9 +20,9 @@ namespace {
 
 // A CF-e may hold at most 1,500 KB.
 const size_t LARGEST_SALE = 1500 * 1024;
-// The largest reply body a driver takes: its reply buffer holds 1,572,864
-// bytes with the terminating NUL.
-const size_t LARGEST_REPLY = 1572863;
+// The largest reply body the driver takes: its reply buffer holds it with the
+// terminating NUL.
+const size_t LARGEST_REPLY = SATVARO_REPLY_BUFFER_SIZE - 1;
 // The device log it hands out keeps its newest lines up to this size.
 const size_t DEVICE_LOG_LIMIT = 64 * 1024;
 
@@ -232,7 +233,7 @@ std::string SatDevice::ativar(const Fields& f) {
     std::string csr = "-----BEGIN CERTIFICATE REQUEST-----\nSAT " + std::string(SERIAL) + " CNPJ " +
                       m_cnpj + "\n-----END CERTIFICATE REQUEST-----\n";
     return standardReply(session, ATIVAR, 6, "CSR ICP-BRASIL criado com sucesso") + "|" +
-           Base64::encode(csr);
+           base64(csr);
 }
 
 std::string SatDevice::comunicarCertificado(const Fields& f) {
@@ -302,7 +303,7 @@ std::string SatDevice::enviarDadosVenda(const Fields& f) {
     std::string reply = fittingReply([&](bool compact) {
         std::string xml = saleCfe(sale, false, compact, cfe);
         return join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas",
-                     "", "", Base64::encode(xml), cfe.issued, "CFe" + cfe.keyDigits, cfe.total,
+                     "", "", base64(xml), cfe.issued, "CFe" + cfe.keyDigits, cfe.total,
                      cfe.buyer, cfe.qrSignature});
     });
     if (reply.empty())
@@ -333,7 +334,7 @@ std::string SatDevice::cancelarUltimaVenda(const Fields& f) {
     m_lastFiscalReply =
         join({session, resultCode(CANCELAMENTO, 0), "0000",
               "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
-              Base64::encode(xml), cancellation.issued, "CFe" + cancellation.keyDigits,
+              base64(xml), cancellation.issued, "CFe" + cancellation.keyDigits,
               cancellation.total, cancellation.buyer, cancellation.qrSignature});
     return m_lastFiscalReply;
 }
@@ -353,7 +354,7 @@ std::string SatDevice::testeFimAFim(const Fields& f) {
     std::string reply = fittingReply([&](bool compact) {
         std::string xml = saleCfe(sale, true, compact, cfe);
         return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "",
-                     Base64::encode(xml), cfe.issued, cfe.keyDigits.substr(31, 6),
+                     base64(xml), cfe.issued, cfe.keyDigits.substr(31, 6),
                      "CFe" + cfe.keyDigits});
     });
     return reply.empty() ? standardReply(session, FIM_A_FIM, 99, "Erro desconhecido") : reply;
@@ -440,7 +441,7 @@ std::string SatDevice::atualizarSoftware(const Fields& f) {
 }
 
 std::string SatDevice::extrairLogs(const Fields& f) {
-    return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + Base64::encode(m_log);
+    return standardReply(f[0], LOGS, 0, "Transferência completa") + "|" + base64(m_log);
 }
 
 std::string SatDevice::bloquear(const Fields& f) {

@@ -53,6 +53,8 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
         timespec timeout{dueMs / 1000, (dueMs % 1000) * 1000000L};
         int ready = ::ppoll(&line, 1, dueMs > 0 ? &timeout : nullptr, &waitMask);
         if (ready < 0) {
+            // Interrupted, not retried: the signal may be the one that asks
+            // us to stop, which the loop's condition looks at.
             if (errno == EINTR)
                 continue;
             std::perror("satvaro-sim: ppoll");

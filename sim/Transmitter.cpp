@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include "common/RetryOnSignal.h"
+
 namespace satsim {
 
 void Transmitter::enqueue(Transmission plan, Clock::time_point now) {
@@ -54,8 +56,9 @@ Transmitter::Outcome Transmitter::writeDue(int fd, Clock::time_point now) {
             if (head.chunkLeft == 0)
                 head.chunkLeft = std::min(nextStop(head) - head.sent,
                                           head.plan.chunk == 0 ? end : head.plan.chunk);
-            ssize_t written = ::write(fd, head.plan.bytes.data() + head.sent, head.chunkLeft);
-            if (written < 0 && (errno == EAGAIN || errno == EINTR))
+            ssize_t written = retryOnSignal(
+                [&] { return ::write(fd, head.plan.bytes.data() + head.sent, head.chunkLeft); });
+            if (written < 0 && errno == EAGAIN)
                 return Continue;  // the reader is behind; poll tells when to go on
             if (written < 0) {
                 std::fprintf(stderr, "satvaro-sim: reply lost: %s\n", std::strerror(errno));

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "common/DriverVersion.h"
 #include "log/logdebug.h"
@@ -38,26 +37,6 @@ void logReply(const zeph::Message& reply, int status) {
                   replyField(fields, 2), replyField(fields, 3), static_cast<int>(reply.bodySize()),
                   status);
     LogDebug::obtemReferencia()->saveLog(LEVEL_INFO, line);
-}
-
-// Opens `name` for writing; a file that cannot be opened is skipped.
-void writeFile(const char* name, const void* bytes, std::size_t length) {
-    std::FILE* file = std::fopen(name, "wb+e");
-    if (file == nullptr) {
-        return;
-    }
-    std::fwrite(bytes, 1, length, file);
-    std::fclose(file);
-}
-
-// "<stamp>_<code><suffix>" with the stamp's day before its month, as the
-// dump files have always been named.
-std::string dumpName(const std::tm& when, const char* code, const char* suffix) {
-    char name[256] = {};
-    std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d_%s%s", when.tm_year + 1900,
-                  when.tm_mday, when.tm_mon + 1, when.tm_hour, when.tm_min, when.tm_sec, code,
-                  suffix);
-    return name;
 }
 
 }  // namespace
@@ -120,26 +99,4 @@ bool DoTransaction::WriteMessageCommand(const char* command, const std::string& 
 
 int DoTransaction::ReadMessageAnswer(const char* command, zeph::Message& reply, int timeoutMs) {
     return m_serial.receive_data(command, reply, timeoutMs);
-}
-
-void DoTransaction::fileDump(const char* code, const char* request, unsigned int requestLength,
-                             const char* reply, unsigned int replyLength) {
-    const std::time_t now = std::time(nullptr);
-    std::tm when{};
-    localtime_r(&now, &when);
-
-    writeFile(dumpName(when, code, "_tx.bin").c_str(), request, requestLength);
-
-    char summary[256] = {};
-    const int summaryLength = std::snprintf(
-        summary, sizeof summary,
-        "DRS Version:%s\r\nDebug msg code: %s\r\ntxBufferSize:%d\r\nrxBufferSize:%d\r\n",
-        satvaro::DRIVER_VERSION, code, static_cast<int>(requestLength),
-        static_cast<int>(replyLength));
-    writeFile(dumpName(when, code, "_debug.txt").c_str(), summary,
-              std::min<std::size_t>(static_cast<std::size_t>(summaryLength), sizeof summary - 1));
-
-    if (replyLength != 0) {
-        writeFile(dumpName(when, code, "_rx.bin").c_str(), reply, replyLength);
-    }
 }

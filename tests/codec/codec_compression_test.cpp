@@ -34,10 +34,12 @@ TEST(Compression, RoundTripAtLevel9WithTheHeadersOfEachForm) {
         EXPECT_EQ(message.header("content-type"), "z-compressed");
         EXPECT_EQ(message.header("content-size"), std::to_string(message.bodySize()));
         EXPECT_EQ(message.header("content-uncompressed-size"), std::to_string(plain.size()));
-        message.toString();
-        EXPECT_EQ(message.header("edc-word"),
-                  std::to_string(zeph::crc16_ccitt(message.body().data(),
-                                                   static_cast<int>(message.bodySize()))));
+        EXPECT_NE(message.headers().find(
+                      "\r\nedc-word:" +
+                      std::to_string(zeph::crc16_ccitt(message.body().data(),
+                                                       static_cast<int>(message.bodySize()))) +
+                      "\r\n"),
+                  std::string::npos);
 
         ASSERT_EQ(message.uncompress(), 0);
         EXPECT_TRUE(message.body() == plain) << "body of " << plain.size() << " bytes differs";

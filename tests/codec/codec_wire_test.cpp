@@ -53,6 +53,7 @@ TEST(Wire, GoldenTexts) {
               rawMessage({"code:0", "content-size:3", "content-type:octet-stream",
                           "edc-type:crc16-ccitt", "edc-word:40406", "source:0", "version:1.0"},
                          "abc"));
+    EXPECT_FALSE(abc.hasHeader("edc-word")) << "writing leaves the message as it was";
 
     EXPECT_EQ(Message().toString(), rawMessage({"code:0", "edc-type:crc16-ccitt", "edc-word:0",
                                                 "source:0", "version:1.0"}));

@@ -6,6 +6,11 @@
 
 namespace {
 
+std::string encode(const std::string& bytes) {
+    return Base64::encode(reinterpret_cast<const unsigned char*>(bytes.data()),
+                          static_cast<unsigned int>(bytes.size()));
+}
+
 TEST(Base64, Rfc4648VectorsAndEveryByteValue) {
     const std::pair<std::string, std::string> vectors[] = {{"", ""},
                                                            {"f", "Zg=="},
@@ -15,7 +20,7 @@ TEST(Base64, Rfc4648VectorsAndEveryByteValue) {
                                                            {"fooba", "Zm9vYmE="},
                                                            {"foobar", "Zm9vYmFy"}};
     for (const auto& [plain, coded] : vectors) {
-        EXPECT_EQ(Base64::encode(plain), coded) << plain;
+        EXPECT_EQ(encode(plain), coded) << plain;
         EXPECT_EQ(Base64::decode(coded), plain) << coded;
     }
     std::string all;
@@ -23,7 +28,7 @@ TEST(Base64, Rfc4648VectorsAndEveryByteValue) {
         all += static_cast<char>(c);
     }
     for (std::size_t cut = 0; cut < 3; ++cut) {
-        EXPECT_EQ(Base64::decode(Base64::encode(all.substr(cut))), all.substr(cut));
+        EXPECT_EQ(Base64::decode(encode(all.substr(cut))), all.substr(cut));
     }
 }
 

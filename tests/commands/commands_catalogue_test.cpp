@@ -1,18 +1,18 @@
 // The command layer over a recording exchange, no device. For every command
-// method: the name and time-out it sends under, its body (texts as markers,
-// the widest session), and the longest body it sends, found by growing its
-// first text until the body is refused; every attempt on the way is either
-// sent whole or refused with nothing sent. The result is compared with a
-// golden file beside this test. Under ASan this also shows that no argument
-// writes past a buffer.
+// of the list: the name and time-out it sends under, its body (each text as
+// its parameter's name in brackets, the widest session), kept in a golden file
+// beside this test, and the longest body it sends, found by growing its first
+// text until the body is refused; every attempt on the way is either sent
+// whole or refused with nothing sent. Under ASan this also shows that no
+// argument writes past a buffer.
 #include "commands/UCManipulaDadosSat.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <climits>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,7 +23,8 @@
 namespace {
 
 using manipulaDados::ManipulaDadosSat;
-using Texts = std::array<const char*, 3>;
+// The text given for a parameter, by its name.
+using Texts = std::function<const char*(const char* parameter)>;
 
 struct Exchanged {
     int timeoutMs;
@@ -44,50 +45,39 @@ int recordExchange(int timeoutMs, const char* command, const std::string& body,
     return 0;
 }
 
-// How each command method is called with its texts `t`, the session at its
-// widest.
-// clang-format off
-#define COMMAND(method, ...) \
-    {#method, [](ManipulaDadosSat& s, [[maybe_unused]] const Texts& t) { return s.method(__VA_ARGS__); }}
+// Each command method called with the widest session, its numbers fixed
+// and its texts from `texts`, with the limit and time-out of the list.
+#define TEST_VALUE_INT(parameter) 123
+#define TEST_VALUE_USHORT(parameter) 5
+#define TEST_VALUE_TEXT(parameter) texts(parameter)
+#define TEST_VALUE_CODE(parameter) texts(parameter)
+#define TEST_ARGUMENT(kind, parameter, hubField) , TEST_VALUE_##kind(#parameter)
+#define TEST_COMMAND(name, ...)                                          \
+    {#name, SATVARO_TIMEOUT_MS_##name, SATVARO_MAX_REQUEST_##name,       \
+     [](ManipulaDadosSat& s, [[maybe_unused]] const Texts& texts) {      \
+         return s.name(INT_MIN SATVARO_ARGUMENTS_##name(TEST_ARGUMENT)); \
+     }},
 const struct Command {
     const char* name;
+    int timeoutMs;
+    std::size_t longestBody;
     std::function<char*(ManipulaDadosSat&, const Texts&)> call;
-} COMMANDS[] = {
-    COMMAND(AtivarSAT, INT_MIN, 12, t[0], t[1], 5),
-    COMMAND(ComunicarCertificadoICPBRASIL, INT_MIN, t[0], t[1]),
-    COMMAND(EnviarDadosVenda, INT_MIN, t[0], t[1]),
-    COMMAND(CancelarUltimaVenda, INT_MIN, t[0], t[1], t[2]),
-    COMMAND(ConsultarSAT, INT_MIN),
-    COMMAND(TesteFimAFim, INT_MIN, t[0], t[1]),
-    COMMAND(ConsultarStatusOperacional, INT_MIN, t[0]),
-    COMMAND(ConsultarUltimaSessaoFiscal, INT_MIN, t[0]),
-    COMMAND(ConsultarStatusOperacionalMFE, INT_MIN, t[0]),
-    COMMAND(ConsultarNumeroSessao, INT_MIN, t[0], 123),
-    COMMAND(ConfigurarInterfaceDeRede, INT_MIN, t[0], t[1]),
-    COMMAND(ConfigurarInterfaceDeRedeMFE, INT_MIN, t[0], t[1]),
-    COMMAND(AssociarAssinatura, INT_MIN, t[0], t[1], t[2]),
-    COMMAND(AtualizarSoftwareSAT, INT_MIN, t[0]),
-    COMMAND(ExtrairLogs, INT_MIN, t[0]),
-    COMMAND(BloquearSAT, INT_MIN, t[0]),
-    COMMAND(DesbloquearSAT, INT_MIN, t[0]),
-    COMMAND(TrocarCodigoDeAtivacao, INT_MIN, t[0], 2, t[1], t[2]),
-    COMMAND(ReiniciarMFE, INT_MIN, t[0]),
-    COMMAND(EnviarStatusAC, INT_MIN, t[0], t[1], t[2]),
-};
-// clang-format on
-#undef COMMAND
+} COMMANDS[] = {SATVARO_EXPORTED_COMMANDS(TEST_COMMAND) SATVARO_INTERNAL_COMMANDS(TEST_COMMAND)};
 
 const std::size_t LONGER_THAN_EVERY_BUFFER = 2 * 1024 * 1024;
 
 class CommandLayer : public ::testing::Test {
 protected:
-    // Sends with `first` as the first text (the others empty): true when the
-    // body went out whole, false when it was refused before the exchange
-    // (status 4, empty reply, one log line naming the command).
-    bool sent(const Command& command, const std::string& first) {
+    // Sends with `text` as the parameter `grown` (the other texts empty):
+    // true when the body went out whole, false when it was refused before
+    // the exchange (status 4, empty reply, one log line naming the command).
+    bool sent(const Command& command, const std::string& grown, const std::string& text) {
         g_exchanged.clear();
         const LogCursor log;
-        EXPECT_EQ(command.call(sat, {first.c_str(), "", ""}), g_resp.data());
+        const Texts texts = [&](const char* parameter) {
+            return parameter == grown ? text.c_str() : "";
+        };
+        EXPECT_EQ(command.call(sat, texts), g_resp.data());
         if (g_exchanged.empty()) {
             EXPECT_EQ(sat.CodigoErro(), SATVARO_STATUS_REFUSED);
             EXPECT_STREQ(g_resp.text(), "");
@@ -99,21 +89,18 @@ protected:
         EXPECT_EQ(sat.CodigoErro(), SATVARO_STATUS_OK);
         EXPECT_STREQ(g_resp.text(), REPLY);
         EXPECT_EQ(g_exchanged.size(), 1u);
-        EXPECT_NE(g_exchanged[0].body.find(first), std::string::npos) << "the text was cut";
+        EXPECT_NE(g_exchanged[0].body.find(text), std::string::npos) << "the text was cut";
         return true;
     }
 
-    // The longest body the command sends: its first text grown until refused.
-    std::size_t longestBody(const Command& command, bool takesTexts) {
-        if (!sent(command, "") || !takesTexts) {
-            return g_exchanged.empty() ? 0 : g_exchanged[0].body.size();
-        }
+    // The longest body the command sends: the text `grown` grown until refused.
+    std::size_t longestBody(const Command& command, const std::string& grown) {
         std::size_t fits = 0;
         std::size_t refused = LONGER_THAN_EVERY_BUFFER;
-        std::size_t body = g_exchanged[0].body.size();
+        std::size_t body = sent(command, grown, "") ? g_exchanged[0].body.size() : 0;
         while (refused - fits > 1) {
             const std::size_t length = fits + (refused - fits) / 2;
-            if (sent(command, std::string(length, 'x'))) {
+            if (sent(command, grown, std::string(length, 'x'))) {
                 fits = length;
                 body = g_exchanged[0].body.size();
             } else {
@@ -128,16 +115,26 @@ protected:
 };
 
 TEST_F(CommandLayer, EachCommandsNameTimeOutBodyAndLongestBody) {
+    std::map<std::string, std::string> markers;
+    const Texts marked = [&](const char* parameter) {
+        return (markers[parameter] = "<" + std::string(parameter) + ">").c_str();
+    };
     std::string catalogue;
     for (const Command& command : COMMANDS) {
         SCOPED_TRACE(command.name);
         g_exchanged.clear();
-        command.call(sat, {"<1>", "<2>", "<3>"});
+        command.call(sat, marked);
         ASSERT_EQ(g_exchanged.size(), 1u);
-        const Exchanged marked = g_exchanged[0];
-        const bool takesTexts = marked.body.find("<1>") != std::string::npos;
-        catalogue += marked.command + " " + std::to_string(marked.timeoutMs) + " " +
-                     std::to_string(longestBody(command, takesTexts)) + " " + marked.body + "\n";
+        const Exchanged sent = g_exchanged[0];
+        EXPECT_EQ(sent.command, command.name);
+        EXPECT_EQ(sent.timeoutMs, command.timeoutMs);
+        const std::size_t firstText = sent.body.find('<');
+        if (firstText != std::string::npos) {
+            const std::size_t end = sent.body.find('>', firstText);
+            EXPECT_EQ(longestBody(command, sent.body.substr(firstText + 1, end - firstText - 1)),
+                      command.longestBody);
+        }
+        catalogue += sent.command + " " + sent.body + "\n";
     }
     expectGolden(SATVARO_SOURCE_DIR "/tests/commands/golden/catalogue.txt", catalogue);
 }

@@ -20,7 +20,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 const char CODE[] = "12345678";
-const std::size_t REPLY_BUFFER = 1572864;
 
 // How the operator's console and many hosts declare these two: plain ints.
 using AtivarSATWithInts = char* (*)(int, int, const char*, const char*, int);
@@ -78,8 +77,8 @@ TEST_F(ExportedInterface, RepliesFillTheSameBufferWithoutRemnants) {
     EXPECT_EQ(small, large);
     EXPECT_STREQ(small, "000002|08000|SAT em Operação||");
     const std::size_t length = std::strlen(small);
-    EXPECT_EQ(std::string(small + length, REPLY_BUFFER - length),
-              std::string(REPLY_BUFFER - length, '\0'));
+    EXPECT_EQ(std::string(small + length, SATVARO_REPLY_BUFFER_SIZE - length),
+              std::string(SATVARO_REPLY_BUFFER_SIZE - length, '\0'));
 }
 
 // The document field of the last reply: the seventh of a sale or a

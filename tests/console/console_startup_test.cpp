@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "ConsoleTest.h"
-#include "console/AcessoDriver.h"
 
 namespace satvaro::test {
 namespace {
@@ -67,16 +66,6 @@ TEST_P(ConsoleStartup, Transcript) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, ConsoleStartup, ::testing::ValuesIn(STARTS));
-
-TEST(ConsoleLoader, SessionNumbersRunFromOneTo999999ThenAgainFromOne) {
-    AcessoDriver* acesso = AcessoDriver::obtemReferencia();
-    ASSERT_EQ(acesso, AcessoDriver::obtemReferencia());
-    ASSERT_NE(acesso->driverSat(), nullptr);
-    for (int expected = 1; expected <= 999999; ++expected) {
-        ASSERT_EQ(acesso->obtemProxSessao(), expected);
-    }
-    EXPECT_EQ(acesso->obtemProxSessao(), 1);
-}
 
 }  // namespace
 }  // namespace satvaro::test

@@ -6,7 +6,6 @@ import argparse
 import http.client
 import json
 import os
-import select
 import shutil
 import subprocess
 import tempfile
@@ -39,23 +38,20 @@ class Hub:
                                         stderr=subprocess.PIPE, text=True)
         STARTED.append(self.process)
         self.log = []
-        self.port = self._wait_for_port()
+        self.port = None
+        self.started = threading.Event()  # set at its port, or at its end
         self.reader = threading.Thread(target=self._read_log)
         self.reader.start()
-
-    def _wait_for_port(self):
-        while select.select([self.process.stderr], [], [], 30)[0]:
-            line = self.process.stderr.readline()
-            if not line:
-                break
-            self.log.append(line)
-            if " port " in line:
-                return int(line.split(" port ")[1].split(",")[0])
-        raise RuntimeError("satvaro-hub did not start: " + "".join(self.log))
+        if not self.started.wait(60) or self.port is None:
+            raise RuntimeError("satvaro-hub did not start: " + "".join(self.log))
 
     def _read_log(self):
         for line in self.process.stderr:
             self.log.append(line)
+            if self.port is None and " port " in line:
+                self.port = int(line.split(" port ")[1].split(",")[0])
+                self.started.set()
+        self.started.set()
 
     def stop(self):
         self.process.terminate()

@@ -193,6 +193,8 @@ REFUSALS = [
     ("not a form", "POST", "consultarsat", '{"numero_caixa": 1}',
      {"Content-Type": "application/json"}, 415, "x-www-form-urlencoded"),
     ("query too large", "POST", "consultarsat", "numero_caixa=1&x=" + "a" * 1200, None, 413, ""),
+    ("activation one byte over", "POST", "ativarsat",  # the state code written in two digits
+     "numero_caixa=1&tipo_certificado=1&codigo_uf=5&cnpj=" + "1" * 43, None, 413, "driver library"),
     ("sale over the library's limit", "POST", "enviardadosvenda",
      "numero_caixa=1&dados_venda=" + "x" * 1572900, None, 413, "driver library"),
     ("sale announced too large", "POST", "enviardadosvenda", None,

@@ -1,51 +1,43 @@
-"""python_signatures_test.py <example.py> <satvaro.h> <version script>
+"""python_signatures_test.py <example.py> <satvaro.h> <exported-functions program>
 
-The public header declares the functions the version script exports, and the
-Python example declares each with the result and argument types of its
-prototype: a wrong or missing declaration would make ctypes pass or read values
-the library does not expect.
+The Python example declares every exported function of the list of SAT
+functions (as the program prints it) with its result and argument types, and
+the public header declares no other: a wrong or missing declaration would make
+ctypes pass or read values the library does not expect. (The build checks the
+header's prototypes against the list.)
 """
 import ctypes
 import importlib.util
-import os
 import re
 import subprocess
 import sys
 
-C_TYPES = {"char *": ctypes.c_char_p, "const char *": ctypes.c_char_p, "int": ctypes.c_int,
-           "SATVARO_USHORT": ctypes.c_ushort, "void": None}
-PROTOTYPE = re.compile(r"SATVARO_API\s+([\w\s*]+?)\s*\b(\w+)\s*\(([^)]*)\)\s*;")
-MAP_NAMES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "exports", "map_names.sh")
+C_TYPES = {"char*": ctypes.c_char_p, "int": ctypes.c_int, "void": None, "INT": ctypes.c_int,
+           "USHORT": ctypes.c_ushort, "TEXT": ctypes.c_char_p, "CODE": ctypes.c_char_p}
+PROTOTYPE_NAME = re.compile(r"SATVARO_API\s+[\w\s*]+?\b(\w+)\s*\(")
 
 
-def c_type(declaration, named):
-    """The ctypes type of a result (not named) or a parameter (named)."""
-    words = declaration.replace("*", " * ").split()
-    return C_TYPES[" ".join(words[:-1] if named else words)]
-
-
-def main(example_path, header_path, map_path):
+def main(example_path, header_path, table_program):
     module_spec = importlib.util.spec_from_file_location("satvaro_ctypes", example_path)
     example = importlib.util.module_from_spec(module_spec)
     module_spec.loader.exec_module(example)
-    declared = {}
+    listed = {}
+    for line in subprocess.run([table_program], capture_output=True, text=True,
+                               check=True).stdout.splitlines():
+        name, result, _timeout, _limit, *kinds = line.split()
+        listed[name] = (C_TYPES[result], [C_TYPES[kind] for kind in kinds])
     with open(header_path) as header:
-        for result, name, parameters in PROTOTYPE.findall(header.read()):
-            arguments = [c_type(p, named=True) for p in parameters.split(",")
-                         if p.strip() not in ("", "void")]
-            declared[name] = (c_type(result, named=False), arguments)
-    exported = set(subprocess.run([MAP_NAMES, map_path], capture_output=True, text=True,
-                                  check=True).stdout.split())
+        declared = set(PROTOTYPE_NAME.findall(header.read()))
 
     failures = []
-    if set(declared) != exported:
-        failures.append(f"header and exports differ: {sorted(set(declared) ^ exported)}")
-    if set(example.SIGNATURES) != exported:
-        failures.append(f"example and exports differ: {sorted(set(example.SIGNATURES) ^ exported)}")
-    for name, signature in sorted(declared.items()):
+    if declared != set(listed):
+        failures.append(f"header and list differ: {sorted(declared ^ set(listed))}")
+    if set(example.SIGNATURES) != set(listed):
+        failures.append(f"example and list differ: {sorted(set(example.SIGNATURES) ^ set(listed))}")
+    for name, signature in sorted(listed.items()):
         mine = example.SIGNATURES.get(name)
         if mine is not None and (mine[0], list(mine[1])) != signature:
-            failures.append(f"{name}: example {mine}, header {signature}")
+            failures.append(f"{name}: example {mine}, list {signature}")
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0

@@ -77,13 +77,15 @@ const char SYNTAX_ERROR[] = "error|[SerialCommChannel::receive_data] PARSER_SYNT
 const char TIMED_OUT[] = "error| [SerialCommChannel::receive_data] __TIMEOUT__";
 const char READ_ERROR[] = "error| [SerialCommChannel::receive_data] __READERROR__";
 
-// A reply must leave room for its NUL in the reply buffer. A content-size of
-// 4294967296 read as a 32-bit number, or of text read as strtol reads it,
-// would be 0: a complete message with an empty body, and the real body thrown
-// away as noise; one of 2,000,000,000 is refused once its header block is
-// read, and the 40 MB that follow it are not collected. The bomb's
-// body announces 21 MiB, over the 20 MiB cap: it is not uncompressed, and its
-// compressed bytes are no reply text either.
+// A reply must leave room for its NUL in the reply buffer: the device link
+// judges the edge, SATVARO_REPLY_BUFFER_SIZE, and the host sees it from one
+// byte under to one byte over. A content-size of 4294967296 read as a 32-bit
+// number, or of text read as strtol reads it, would be 0: a complete message
+// with an empty body, and the real body thrown away as noise; one of
+// 2,000,000,000 is refused once its header block is read, and the 40 MB that
+// follow it are not collected. The bomb's body announces 21 MiB, over the
+// 20 MiB cap: it is not uncompressed, and its compressed bytes are no reply
+// text either.
 INSTANTIATE_TEST_SUITE_P(
     Faults, HostileDevice,
     ::testing::Values(
@@ -98,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"Silence", "next silence", 32768, TIMED_OUT},
         Fault{"LargestReply", "next bodysize 1572863", 0,
               "info|[SerialCommChannel::receive_data] __NOERROR__", 1572863},
-        Fault{"ReplyOverTheBuffer", "next bodysize 1572864", 4,
-              "error|[ManipulaDadosSat::ConsultarSAT] Resposta excede o buffer de 1572864 bytes"},
+        Fault{"ReplyFillingTheBuffer", "next bodysize 1572864", 4, "info|Comando invalido"},
+        Fault{"ReplyOverTheBuffer", "next bodysize 1572865", 4, "info|Comando invalido"},
         Fault{"UnpluggedInTheHeaderBlock", "next unplug 20", 2, READ_ERROR},
         Fault{"HeaderBlockOver4097Bytes", "next headerbytes 5000", 32768, SYNTAX_ERROR},
         Fault{"CarriageReturnWithoutLineFeed", "next crnolf", 32768, SYNTAX_ERROR},

@@ -1,5 +1,6 @@
 // Discovery tests rearrange /dev and /sys. They may only do so inside the
-// harness's private mount namespace, where both are scratch directories.
+// harness's private mount namespace, where /dev is a scratch directory and
+// what they mount over /sys is seen by no one else.
 #ifndef SATVARO_TESTS_SERIAL_NAMESPACEGUARD_H
 #define SATVARO_TESTS_SERIAL_NAMESPACEGUARD_H
 

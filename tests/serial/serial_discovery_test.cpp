@@ -1,10 +1,12 @@
 // Finding the device node, run by the harness: /dev is a scratch directory
-// holding the simulator's pty as ttyACM0 and its by-id link, /sys a fake
-// tree with the device 1-1 (vendor 0525) whose interface has ttyACM0.
+// holding the simulator's pty as ttyACM0 and its by-id link.
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -100,9 +102,12 @@ TEST_F(Discovery, ANodeThatIsNoTerminalStaysOpenUntilDisconnect) {
 }
 
 // The first device with our vendor id wins; one without a tty interface,
-// or of another vendor, is no device.
+// or of another vendor, is no device. The devices are laid out on a scratch
+// file system over /sys/bus, in this test's namespace only.
 TEST_F(Discovery, ByVendorId) {
-    ASSERT_TRUE(fs::exists(USB_DEVICES / "1-1" / "idVendor")) << "the harness needs --sysfs";
+    ASSERT_EQ(mount("scratch", "/sys/bus", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
+    fs::create_directories(USB_DEVICES / "1-1" / "1-1:1.0" / "tty" / "ttyACM0");
+    std::ofstream(USB_DEVICES / "1-1" / "idVendor") << "0525\n";
     fs::create_directories(USB_DEVICES / "1-2" / "1-2:1.0" / "tty" / "ttyACM9");
     std::ofstream(USB_DEVICES / "1-2" / "idVendor") << "0525\n";
     EXPECT_EQ(channel.findUsbDeviceByVendorId(), std::optional<std::string>("/dev/ttyACM0"));

@@ -1,5 +1,6 @@
 // The built driver library loaded with dlopen, as a host application loads
-// it, with its nineteen exported functions resolved by their plain names.
+// it, with the exported functions of the list of SAT functions resolved by
+// their plain names.
 // It stays mapped until the process ends, as in a host that loads it once:
 // its process-wide log writer is never destroyed, and unloading would only
 // turn that into a leak. One test process, one library state.
@@ -12,17 +13,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "commands/SatFunctionList.h"
 #include "satvaro.h"
-
-// The exported interface, each name once.
-// clang-format off
-#define SATVARO_EXPORTED_FUNCTIONS(X)                                                          \
-    X(getVersion) X(CodigoErro) X(CloseSerial) X(Base64ToAscii) X(AtivarSAT)                 \
-    X(ComunicarCertificadoICPBRASIL) X(EnviarDadosVenda) X(CancelarUltimaVenda)              \
-    X(ConsultarSAT) X(TesteFimAFim) X(ConsultarStatusOperacional) X(ExtrairLogs)             \
-    X(BloquearSAT) X(DesbloquearSAT) X(ConsultarNumeroSessao) X(ConfigurarInterfaceDeRede)   \
-    X(AssociarAssinatura) X(AtualizarSoftwareSAT) X(TrocarCodigoDeAtivacao)
-// clang-format on
 
 class LoadedDriver {
 public:
@@ -32,8 +24,9 @@ public:
         if (m_handle == nullptr) {
             throw std::runtime_error(dlerror());
         }
-#define SATVARO_RESOLVE(name) name = reinterpret_cast<decltype(name)>(require(#name));
-        SATVARO_EXPORTED_FUNCTIONS(SATVARO_RESOLVE)
+#define SATVARO_RESOLVE(name, ...) name = reinterpret_cast<decltype(name)>(require(#name));
+        SATVARO_OTHER_EXPORTS(SATVARO_RESOLVE)
+        SATVARO_EXPORTED_COMMANDS(SATVARO_RESOLVE)
 #undef SATVARO_RESOLVE
     }
     ~LoadedDriver() {
@@ -49,8 +42,9 @@ public:
         return reinterpret_cast<Function>(dlsym(m_handle, name));
     }
 
-#define SATVARO_DECLARE(name) decltype(&::name) name = nullptr;
-    SATVARO_EXPORTED_FUNCTIONS(SATVARO_DECLARE)
+#define SATVARO_DECLARE(name, ...) decltype(&::name) name = nullptr;
+    SATVARO_OTHER_EXPORTS(SATVARO_DECLARE)
+    SATVARO_EXPORTED_COMMANDS(SATVARO_DECLARE)
 #undef SATVARO_DECLARE
 
 private:

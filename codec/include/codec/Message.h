@@ -9,6 +9,7 @@
 #define SATVARO_CODEC_MESSAGE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace zeph {
@@ -28,6 +29,9 @@ public:
     Message(const std::string& code, const std::string& source);
     Message(const Message& other);  // deep copy; the header buffer starts empty
     Message& operator=(const Message& other);
+    // Take the other's state, which may then only be assigned or destroyed.
+    Message(Message&& other) noexcept;
+    Message& operator=(Message&& other) noexcept;
     ~Message();
 
     // Code, source, header entries and body; scanner state is ignored.
@@ -54,8 +58,8 @@ public:
     bool hasHeader(const std::string& name) const;
     std::string header(const std::string& name) const;  // "" when absent
 
-    // Both refresh "edc-type" and "edc-word" (the CRC of the body as stored)
-    // in the header map before writing: the entries stay afterwards.
+    // Both write "edc-type" and "edc-word" (the CRC of the body as stored)
+    // among the headers; the message itself does not change.
     std::string headers() const;   // header block only
     std::string toString() const;  // whole wire form
 
@@ -77,7 +81,7 @@ public:
     static std::uint64_t compressedSizeBound(std::uint64_t plainSize);
 
 private:
-    MessagePrivate* d;
+    std::unique_ptr<MessagePrivate> d;
 };
 
 // Feeds `length` bytes to `parser`, one parse() at a time, and hands each

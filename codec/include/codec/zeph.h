@@ -3,6 +3,7 @@
 #ifndef SATVARO_CODEC_ZEPH_H
 #define SATVARO_CODEC_ZEPH_H
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -27,8 +28,9 @@ extern const std::string HDR_EDC_TYPE;                   // "edc-type"
 extern const std::string HDR_EDC_TYPE_CRC16;             // "crc16-ccitt"
 extern const std::string HDR_EDC_WORD;                   // "edc-word"
 
-// Byte-at-a-time table of the CRC-16 with polynomial 0x1021 (MSB first).
-extern const std::uint16_t crc16tab[256];
+// Byte-at-a-time table of the CRC-16 with polynomial 0x1021 (MSB first),
+// derived from the polynomial when the library is compiled.
+extern const std::array<std::uint16_t, 256> crc16tab;
 
 // CRC-16/XMODEM (poly 0x1021, init 0, no reflection, no final xor) of
 // `length` bytes at `data`; 0 when `length` <= 0 (data is then not read).

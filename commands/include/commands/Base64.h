@@ -13,7 +13,6 @@ public:
 
     static bool is_base64(unsigned char c);  // in the alphabet; "=" is not
     static std::string encode(const unsigned char* bytes, unsigned int length);
-    static std::string encode(const std::string& bytes);
     static std::string decode(const std::string& text);  // may hold any byte
 };
 

@@ -2,15 +2,13 @@
 #ifndef SATVARO_COMMANDS_REPLYBUFFER_H
 #define SATVARO_COMMANDS_REPLYBUFFER_H
 
-#include <cstddef>
 #include <memory>
 
-// 1.5 MiB: the largest reply body the device link accepts.
-inline constexpr std::size_t REPLY_BUFFER_SIZE = 0x180000;
+#include "satvaro.h"
 
 class ReplyBuffer {
 public:
-    // The REPLY_BUFFER_SIZE bytes, zero-filled when first taken; the same
+    // The SATVARO_REPLY_BUFFER_SIZE bytes, zero-filled when first taken; the same
     // address for the life of the buffer.
     char* data();
     // The text held, "" before the buffer was first taken.

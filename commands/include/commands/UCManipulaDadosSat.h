@@ -6,56 +6,36 @@
 //
 // Contract shared by all command methods:
 // - A null text argument is taken as the empty text.
-// - A body that does not fit the command's working buffer is refused: nothing
-//   is sent, g_resp holds the empty text, CodigoErro() is
-//   SATVARO_STATUS_REFUSED, an "error" log
-//   line names the command. A reply body of REPLY_BUFFER_SIZE bytes or more is
-//   refused the same way. Nothing is ever truncated.
+// - A body longer than the command's SATVARO_MAX_REQUEST_<name> is refused:
+//   nothing is sent, g_resp holds the empty text, CodigoErro() is
+//   SATVARO_STATUS_REFUSED, an "error" log line names the command. Nothing
+//   is ever truncated. (A reply too long for g_resp never gets here: the
+//   device link refuses it.)
 // - Any thread may call at any time. What a command leaves behind is the
 //   calling thread's own, as errno is: its g_resp text, its CodigoErro() and
 //   its Base64ToAscii() text, each valid until that thread's next call.
 #ifndef SATVARO_COMMANDS_UCMANIPULADADOSSAT_H
 #define SATVARO_COMMANDS_UCMANIPULADADOSSAT_H
 
-#include <cstddef>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "codec/Message.h"
 #include "commands/ReplyBuffer.h"
+#include "commands/SatFunctionList.h"
 #include "satvaro.h"
 
 namespace manipulaDados {
 
-// Command names: sent as the request's code and expected as the reply's.
-inline constexpr char CMD_ATIVAR_SAT[] = "AtivarSAT";
-inline constexpr char CMD_COMUNICAR_ICP_BRASIL[] = "ComunicarCertificadoICPBRASIL";
-inline constexpr char CMD_ENVIAR_DADOS_VENDA[] = "EnviarDadosVenda";
-inline constexpr char CMD_CANCELA_ULTIMA_VENDA[] = "CancelarUltimaVenda";
-inline constexpr char CMD_CONSULTA_SAT[] = "ConsultarSAT";
-inline constexpr char CMD_TESTE_FIM_A_FIM[] = "TesteFimAFim";
-inline constexpr char CMD_CONSULTA_STATUS_OP[] = "ConsultarStatusOperacional";
-inline constexpr char CMD_CONSULTA_ULTIMA_SESSAO_FISCAL[] = "ConsultarUltimaSessaoFiscal";
-inline constexpr char CMD_CONSULTA_STATUS_OP_MFE[] = "ConsultarStatusOperacionalMFE";
-inline constexpr char CMD_CONSULTAR_NUM_SESSAO[] = "ConsultarNumeroSessao";
-inline constexpr char CMD_CONFIG_REDE[] = "ConfigurarInterfaceDeRede";
-inline constexpr char CMD_CONFIG_REDE_MFE[] = "ConfigurarInterfaceDeRedeMFE";
-inline constexpr char CMD_ASSOCIAR_ASSINATURA[] = "AssociarAssinatura";
-inline constexpr char CMD_ATUALIZAR_SOFTWARE[] = "AtualizarSoftwareSAT";
-inline constexpr char CMD_EXTRAIR_LOG[] = "ExtrairLogs";
-inline constexpr char CMD_BLOQUEAR_SAT[] = "BloquearSAT";
-inline constexpr char CMD_DESBLOQUEAR_SAT[] = "DesbloquearSAT";
-inline constexpr char CMD_TROCA_COD_ATIVACAO[] = "TrocarCodigoDeAtivacao";
-inline constexpr char CMD_REINICIAR_MFE[] = "ReiniciarMFE";
-inline constexpr char CMD_ENVIAR_STATUS_AC[] = "EnviarStatusAC";
+// Command names, CMD_ATIVAR_SAT and so on: sent as the request's code and
+// expected as the reply's.
+#define SATVARO_COMMAND_NAME(name, constant, ...) inline constexpr char constant[] = #name;
+SATVARO_EXPORTED_COMMANDS(SATVARO_COMMAND_NAME)
+SATVARO_INTERNAL_COMMANDS(SATVARO_COMMAND_NAME)
+#undef SATVARO_COMMAND_NAME
 
 // Name of the performance record, in the working directory.
 inline constexpr char ARQUIVO_DESEMPENHO[] = "teste_desempenho.csv";
-
-// "DATA_HORA" of the performance record: year/day/month/hh:mm:ss. The day
-// comes before the month; stored records rely on it.
-std::string dataHoraDesempenho(const std::tm& when);
 
 struct Command;  // an entry of the command catalogue
 
@@ -72,35 +52,13 @@ public:
     ManipulaDadosSat(const ManipulaDadosSat&) = delete;
     ManipulaDadosSat& operator=(const ManipulaDadosSat&) = delete;
 
-    char* AtivarSAT(int numeroSessao, int subComando, const char* codigoAtivacao, const char* cnpj,
-                    int codigoUF);
-    char* ComunicarCertificadoICPBRASIL(int numeroSessao, const char* codigoAtivacao,
-                                        const char* certificado);
-    char* EnviarDadosVenda(int numeroSessao, const char* codigoAtivacao, const char* dadosVenda);
-    char* CancelarUltimaVenda(int numeroSessao, const char* codigoAtivacao, const char* chave,
-                              const char* dadosCancelamento);
-    char* ConsultarSAT(int numeroSessao);
-    char* TesteFimAFim(int numeroSessao, const char* codigoAtivacao, const char* dadosVenda);
-    char* ConsultarStatusOperacional(int numeroSessao, const char* codigoAtivacao);
-    char* ConsultarUltimaSessaoFiscal(int numeroSessao, const char* codigoAtivacao);
-    char* ConsultarStatusOperacionalMFE(int numeroSessao, const char* codigoAtivacao);
-    char* ConsultarNumeroSessao(int numeroSessao, const char* codigoAtivacao, int sessaoConsultada);
-    char* ConfigurarInterfaceDeRede(int numeroSessao, const char* codigoAtivacao,
-                                    const char* dadosConfiguracao);
-    char* ConfigurarInterfaceDeRedeMFE(int numeroSessao, const char* codigoAtivacao,
-                                       const char* dadosConfiguracao);
-    char* AssociarAssinatura(int numeroSessao, const char* codigoAtivacao, const char* cnpjValor,
-                             const char* assinaturaCnpj);
-    char* AtualizarSoftwareSAT(int numeroSessao, const char* codigoAtivacao);
-    char* ExtrairLogs(int numeroSessao, const char* codigoAtivacao);
-    char* BloquearSAT(int numeroSessao, const char* codigoAtivacao);
-    char* DesbloquearSAT(int numeroSessao, const char* codigoAtivacao);
-    char* TrocarCodigoDeAtivacao(int numeroSessao, const char* codigoAtivacao, int opcao,
-                                 const char* novoCodigo, const char* confirmacaoNovoCodigo);
-    char* ReiniciarMFE(int numeroSessao, const char* codigoAtivacao);
-    // Its three texts are passed through in order.
-    char* EnviarStatusAC(int numeroSessao, const char* primeiroCampo, const char* segundoCampo,
-                         const char* terceiroCampo);
+    // One method per command of SatFunctionList.h, as AtivarSAT(int
+    // numeroSessao, int subComando, const char* codigoAtivacao, ...).
+#define SATVARO_COMMAND_METHOD(name, ...) \
+    char* name(int numeroSessao SATVARO_ARGUMENTS_##name(SATVARO_PLAIN_PARAMETER));
+    SATVARO_EXPORTED_COMMANDS(SATVARO_COMMAND_METHOD)
+    SATVARO_INTERNAL_COMMANDS(SATVARO_COMMAND_METHOD)
+#undef SATVARO_COMMAND_METHOD
 
     void closePortSerial();  // nothing to do: the port lives inside each exchange
     int CodigoErro() const;  // status of this thread's last command; 0 before any
@@ -128,7 +86,7 @@ public:
 private:
     char* execute(const Command& command, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
-    char* refuse(const Command& command, const char* what, std::size_t capacity);
+    char* refuse(const Command& command);
 
     Exchange m_exchange;
 };

@@ -21,9 +21,6 @@ public:
     int run(int timeoutMs, const char* command, const std::string& body, zeph::Message& reply);
     bool WriteMessageCommand(const char* command, const std::string& body);  // true: send failed
     int ReadMessageAnswer(const char* command, zeph::Message& reply, int timeoutMs);
-    // Writes "<stamp>_<code>_tx.bin", "_debug.txt" and (reply non-empty) "_rx.bin".
-    void fileDump(const char* code, const char* request, unsigned int requestLength,
-                  const char* reply, unsigned int replyLength);
 
 private:
     serial::SerialCommChannel m_serial;
