@@ -11,9 +11,9 @@
 // unpaced, the calls are short enough for the two shared cores to run out
 // while the tills, the hub and the simulator all want them.
 #include <curl/curl.h>
-#include <sqlite3.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,9 +34,9 @@
 
 #include "HubClient.h"
 #include "hub/ActivationCode.h"
+#include "hub/CallRecord.h"
 #include "hub/Hub.h"
 #include "hub/HubConfig.h"
-#include "hub/CallRecord.h"
 #include "hub/Journal.h"
 #include "satvaro.h"
 
@@ -169,8 +170,9 @@ double directSale() {
 // One sale of `till` through the hub; its round trip in ms, or -1.
 double hubSale(int till) {
     const Clock::time_point start = Clock::now();
-    const HubReply reply = callHub(g_hub->port(), "enviardadosvenda",
-                                   {{"numero_caixa", std::to_string(till)}, {"dados_venda", sale()}});
+    const HubReply reply =
+        callHub(g_hub->port(), "enviardadosvenda",
+                {{"numero_caixa", std::to_string(till)}, {"dados_venda", sale()}});
     const bool served =
         reply.status == 200 && reply.body.find("\"codigo_erro\":0") != std::string::npos;
     return served ? millisecondsSince(start) : -1;
@@ -296,8 +298,7 @@ void Journal_answers_among_100000_calls(benchmark::State& state) {
         Clock::time_point start = Clock::now();
         const HubReply last = callHub(g_hub->port(), "ultimachamada", {{"numero_caixa", "1"}});
         lastCall.push_back(millisecondsSince(start));
-        const std::string session =
-            last.body.substr(last.body.find("\"numero_sessao\":") + 16, 6);
+        const std::string session = last.body.substr(last.body.find("\"numero_sessao\":") + 16, 6);
         start = Clock::now();
         const HubReply own = callHub(g_hub->port(), "consultarnumerosessao",
                                      {{"numero_caixa", "1"}, {"numero_sessao", session}});
@@ -311,6 +312,31 @@ void Journal_answers_among_100000_calls(benchmark::State& state) {
     state.counters["consultarnumerosessao_ms"] = median(ownSession);
 }
 BENCHMARK(Journal_answers_among_100000_calls)->Iterations(100)->Unit(benchmark::kMillisecond);
+
+// The status page, its JSON and the metrics with 1000 tills seen (a call of
+// each) and the journal of 100,000 calls above: medians of 100 of each; no
+// device call.
+void Status_with_1000_tills(benchmark::State& state) {
+    for (int till = 0; till < 1000; ++till) {
+        callHub(g_hub->port(), "consultarsat", {{"numero_caixa", std::to_string(till)}});
+    }
+    std::map<std::string, std::vector<double>> times;
+    for (auto _ : state) {
+        for (const char* const path : {"status", "status.json", "metrics"}) {
+            const Clock::time_point start = Clock::now();
+            const HubReply reply = getFromHub(g_hub->port(), path);
+            times[path].push_back(millisecondsSince(start));
+            if (reply.status != 200) {
+                state.SkipWithError(path);
+                return;
+            }
+        }
+    }
+    for (const auto& [path, measured] : times) {
+        state.counters[path + "_ms"] = median(measured);
+    }
+}
+BENCHMARK(Status_with_1000_tills)->Iterations(100)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

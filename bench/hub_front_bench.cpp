@@ -59,10 +59,11 @@ public:
     explicit HubProcess(const std::string& directory) {
         const std::string config = directory + "/hub.conf";
         std::ofstream(config) << "activation_code = 12345678\nport = 0\nlisten = 0.0.0.0\n"
-                              << "allow = " << HOLDER << " " << TILL << "\nstate_dir = "
-                              << directory << "\nwork_dir = " << directory << "\n";
-        std::filesystem::permissions(config, std::filesystem::perms::owner_read |
-                                                 std::filesystem::perms::owner_write);
+                              << "allow = " << HOLDER << " " << TILL
+                              << "\nstate_dir = " << directory << "\nwork_dir = " << directory
+                              << "\n";
+        std::filesystem::permissions(
+            config, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         int log[2];
         if (::pipe(log) != 0) {
             std::exit(1);
@@ -72,8 +73,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, log[1], STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, log[0]);
         const char* const argv[] = {SATVARO_HUB_PATH, "--config", config.c_str(), nullptr};
-        if (posix_spawn(&m_pid, SATVARO_HUB_PATH, &actions, nullptr,
-                        const_cast<char* const*>(argv), environ) != 0) {
+        if (posix_spawn(&m_pid, SATVARO_HUB_PATH, &actions, nullptr, const_cast<char* const*>(argv),
+                        environ) != 0) {
             std::exit(1);
         }
         posix_spawn_file_actions_destroy(&actions);
@@ -141,7 +142,8 @@ int connectFrom(const char* source) {
 }
 
 bool sendAll(int fd, const std::string& bytes) {
-    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
 }
 
 // Clients that take the hub's connections and give it nothing to do: idle

@@ -29,7 +29,8 @@ HttpAnswer callAnswer(const CallRecord& call) {
         return errorAnswer(503, call.state == CallState::NOT_SENT
                                     ? "the call never reached the device"
                                     : "the call may have reached the device; its outcome is "
-                                      "unknown (" + std::string(stateName(call.state)) + ")");
+                                      "unknown (" +
+                                          std::string(stateName(call.state)) + ")");
     }
     return jsonAnswer(200, Json{{"funcao", call.function},
                                 {"retorno", asUtf8(*call.reply)},

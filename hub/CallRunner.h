@@ -9,6 +9,8 @@
 #ifndef SATVARO_HUB_CALLRUNNER_H
 #define SATVARO_HUB_CALLRUNNER_H
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +20,14 @@ namespace hub {
 
 class ActivationCode;
 class Journal;
+class StatusBoard;
 struct Arguments;
 struct SatFunction;
 
 class CallRunner {
 public:
-    CallRunner(Journal& journal, ActivationCode& code) : m_journal(journal), m_code(code) {}
+    CallRunner(Journal& journal, ActivationCode& code, StatusBoard& board)
+        : m_journal(journal), m_code(code), m_board(board) {}
 
     // Makes `call` (queued in the journal) on the device and settles it:
     // answered, recovered, not sent (also when the journal cannot say it is
@@ -34,15 +38,25 @@ public:
     // (asked of the device).
     void settleJournal();
 
+    // Asks the device for its status (ConsultarStatusOperacional under a
+    // session of the hub's own) for the status board; counts the journal's
+    // calls again.
+    void askStatus();
+
 private:
     enum class Found { YES, NO, UNKNOWN };
 
     void recover(CallRecord& call);
     Found askDevice(int session, const std::vector<std::string>& codes, std::string& reply);
-    void keep(const CallRecord& call);
+    void keep(CallRecord& call);
+    // The library's call `call` under the hub's own next session, with the
+    // board told what is at the device; empty when no session can be kept.
+    std::optional<std::string> ownCall(const char* function,
+                                       const std::function<const char*(int)>& call);
 
     Journal& m_journal;
     ActivationCode& m_code;
+    StatusBoard& m_board;
 };
 
 }  // namespace hub

@@ -26,6 +26,28 @@ DeviceQueue::Queued DeviceQueue::submit(Call call, std::size_t& ahead) {
     return Queued::YES;
 }
 
+std::size_t DeviceQueue::waiting() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_calls.size();
+}
+
+void DeviceQueue::startIdleWork(std::function<Clock::time_point()> work) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_idleWork = std::move(work);
+        m_idleDue = Clock::now();
+    }
+    m_changed.notify_one();
+}
+
+void DeviceQueue::idleWorkDue() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_idleDue = m_idleWork ? Clock::now() : m_idleDue;
+    }
+    m_changed.notify_one();
+}
+
 void DeviceQueue::close() {
     std::deque<Call> dropped;
     {
@@ -42,9 +64,26 @@ void DeviceQueue::close() {
 void DeviceQueue::serve() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [&] { return !m_calls.empty() || m_closed; });
-        if (m_calls.empty()) {
+        const auto idleDue = [&] { return m_idleWork && Clock::now() >= m_idleDue; };
+        const auto ready = [&] { return !m_calls.empty() || m_closed || idleDue(); };
+        if (m_idleWork) {
+            m_changed.wait_until(lock, m_idleDue, ready);
+        } else {
+            m_changed.wait(lock, ready);
+        }
+        if (m_calls.empty() && m_closed) {
             return;
+        }
+        if (m_calls.empty()) {
+            if (idleDue()) {
+                const auto work = m_idleWork;
+                m_idleDue = Clock::time_point::max();  // unless made due again meanwhile
+                lock.unlock();
+                const Clock::time_point next = work();
+                lock.lock();
+                m_idleDue = std::min(m_idleDue, next);
+            }
+            continue;
         }
         Call call = std::move(m_calls.front());
         m_calls.pop_front();

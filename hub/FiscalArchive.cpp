@@ -35,8 +35,8 @@ bool decodeBase64(const std::string& text, std::string& bytes) {
     }
     // EVP_DecodeBlock counts the padding as bytes.
     const std::size_t padding = text.compare(text.size() - 2, 2, "==") == 0 ? 2
-                                : text.back() == '=' ? 1
-                                                     : 0;
+                                : text.back() == '='                        ? 1
+                                                                            : 0;
     bytes.resize(static_cast<std::size_t>(length) - padding);
     return true;
 }
@@ -51,10 +51,9 @@ std::string documentId(const std::string& xml) {
         return "";
     }
     const std::string value = xml.substr(id + 5, 3 + KEY_DIGITS);
-    const bool wellFormed =
-        value.size() == 3 + KEY_DIGITS && value.compare(0, 3, "CFe") == 0 &&
-        value.find_first_not_of("0123456789", 3) == std::string::npos &&
-        xml.compare(id + 5 + value.size(), 1, "\"") == 0;
+    const bool wellFormed = value.size() == 3 + KEY_DIGITS && value.compare(0, 3, "CFe") == 0 &&
+                            value.find_first_not_of("0123456789", 3) == std::string::npos &&
+                            xml.compare(id + 5 + value.size(), 1, "\"") == 0;
     return wellFormed ? value : "";
 }
 
@@ -63,9 +62,9 @@ bool writeNew(const std::string& path, const std::string& bytes) {
     if (fd < 0) {
         return false;
     }
-    const bool written = ::write(fd, bytes.data(), bytes.size()) ==
-                             static_cast<ssize_t>(bytes.size()) &&
-                         ::fsync(fd) == 0;
+    const bool written =
+        ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+        ::fsync(fd) == 0;
     const int failure = errno;
     ::close(fd);
     if (!written) {
@@ -84,8 +83,8 @@ bool exportDocuments(Journal& journal, const std::string& from, const std::strin
     const bool read = journal.forEachReply([&](const CallRecord& call) {
         const std::string result = replyField(*call.reply, 1);
         const std::string day = replyField(*call.reply, STAMP_FIELD).substr(0, 8);
-        if ((result != SALE_ISSUED && result != SALE_CANCELLED) || call.function == "TesteFimAFim" ||
-            day < from || day > to) {
+        if ((result != SALE_ISSUED && result != SALE_CANCELLED) ||
+            call.function == "TesteFimAFim" || day < from || day > to) {
             return;
         }
         std::string xml;

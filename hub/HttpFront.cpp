@@ -1,13 +1,13 @@
 #include "HttpFront.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <microhttpd.h>
 #include <netdb.h>
-#include <linux/sockios.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
-#include <sys/ioctl.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,10 +16,10 @@
 #include <cstring>
 #include <exception>
 
+#include "hub/AddressList.h"
 #include "hub/HttpService.h"
 #include "hub/HubLog.h"
 #include "hub/LogThrottle.h"
-#include "hub/AddressList.h"
 
 namespace hub {
 
@@ -59,8 +59,8 @@ std::string addressText(const sockaddr* address) {
 }
 
 int listenOn(const addrinfo& candidate) {
-    const int listener = ::socket(candidate.ai_family,
-                                  candidate.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int listener =
+        ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listener < 0) {
         return -1;
     }
@@ -158,8 +158,8 @@ bool HttpFront::bind(const std::string& address, int port, std::string& error) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* candidates = nullptr;
     const std::string where = "cannot listen on " + address + " port " + std::to_string(port);
-    const int found = ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints,
-                                    &candidates);
+    const int found =
+        ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &candidates);
     if (found != 0) {
         error = where + ": " + gai_strerror(found);
         return false;
@@ -171,9 +171,9 @@ bool HttpFront::bind(const std::string& address, int port, std::string& error) {
     const int failure = errno;
     ::freeaddrinfo(candidates);
     if (m_listener < 0) {
-        error = where + ": " +
-                (failure == EADDRNOTAVAIL ? "not an address of this machine"
-                                          : std::strerror(failure));
+        error =
+            where + ": " +
+            (failure == EADDRNOTAVAIL ? "not an address of this machine" : std::strerror(failure));
         return false;
     }
     sockaddr_storage bound{};
@@ -247,9 +247,9 @@ int HttpFront::waitMilliseconds() const {
         wait = wait < 0 ? CONFIRMATION_CHECK_MS : std::min<long long>(wait, CONFIRMATION_CHECK_MS);
     }
     if (!m_deadlines.empty()) {
-        const auto untilDeadline = std::chrono::ceil<std::chrono::milliseconds>(
-                                       m_deadlines.begin()->first - Clock::now())
-                                       .count();
+        const auto untilDeadline =
+            std::chrono::ceil<std::chrono::milliseconds>(m_deadlines.begin()->first - Clock::now())
+                .count();
         const long long deadline = std::max<long long>(untilDeadline, 0);
         wait = wait < 0 ? deadline : std::min(wait, deadline);
     }
@@ -393,32 +393,32 @@ bool HttpFront::handle(HttpExchange& exchange, const char* method, const char* u
                        std::size_t* uploadSize) {
     Connection& connection = connectionOf(exchange);
     switch (exchange.m_stage) {
-        case HttpExchange::Stage::HEAD:
-            exchange.m_method = method;
-            exchange.m_stage = HttpExchange::Stage::BODY;
-            m_service.onHead(exchange);
-            if (exchange.m_answered) {
-                clearDeadline(connection);
-                return send(exchange);
-            }
-            setDeadline(connection, m_limits.bodySeconds);
-            return true;
-        case HttpExchange::Stage::BODY:
-            if (*uploadSize > 0) {
-                exchange.take(upload, *uploadSize);
-                *uploadSize = 0;
-                return true;
-            }
+    case HttpExchange::Stage::HEAD:
+        exchange.m_method = method;
+        exchange.m_stage = HttpExchange::Stage::BODY;
+        m_service.onHead(exchange);
+        if (exchange.m_answered) {
             clearDeadline(connection);
-            exchange.m_stage = HttpExchange::Stage::HANDLED;
-            m_service.onRequest(exchange);
-            if (exchange.m_answered) {
-                return send(exchange);
-            }
-            m_unanswered.push_back(&exchange);
+            return send(exchange);
+        }
+        setDeadline(connection, m_limits.bodySeconds);
+        return true;
+    case HttpExchange::Stage::BODY:
+        if (*uploadSize > 0) {
+            exchange.take(upload, *uploadSize);
+            *uploadSize = 0;
             return true;
-        case HttpExchange::Stage::HANDLED:
-            break;
+        }
+        clearDeadline(connection);
+        exchange.m_stage = HttpExchange::Stage::HANDLED;
+        m_service.onRequest(exchange);
+        if (exchange.m_answered) {
+            return send(exchange);
+        }
+        m_unanswered.push_back(&exchange);
+        return true;
+    case HttpExchange::Stage::HANDLED:
+        break;
     }
     // Resumed with its answer; or called again before it was suspended.
     return !exchange.m_answered || send(exchange);

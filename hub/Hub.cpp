@@ -1,5 +1,6 @@
 #include "hub/Hub.h"
 
+#include <ctime>
 #include <memory>
 #include <utility>
 
@@ -9,6 +10,8 @@
 #include "HttpExchange.h"
 #include "HttpFront.h"
 #include "SatFunctions.h"
+#include "StatusBoard.h"
+#include "StatusPage.h"
 #include "hub/ActivationCode.h"
 #include "hub/HubLog.h"
 #include "hub/Journal.h"
@@ -28,8 +31,7 @@ constexpr std::size_t LONGEST_KEY = 64;
 // of the first, which was answered but whose answer never reached its till,
 // gets the first's answer.
 constexpr std::int64_t RETRY_MILLISECONDS = 10 * 60 * 1000;
-const std::vector<const char*> FISCAL = {"EnviarDadosVenda", "CancelarUltimaVenda",
-                                         "TesteFimAFim"};
+const std::vector<const char*> FISCAL = {"EnviarDadosVenda", "CancelarUltimaVenda", "TesteFimAFim"};
 // A call with the chave_requisicao of an earlier call of its till within
 // this time gets the earlier call's outcome.
 constexpr std::int64_t KEY_MILLISECONDS = 24 * 60 * 60 * 1000;
@@ -37,11 +39,27 @@ constexpr std::int64_t KEY_MILLISECONDS = 24 * 60 * 60 * 1000;
 // Named in the SAT interface, but the library does not export it.
 constexpr char NOT_EXPORTED[] = "consultarultimasessaofiscal";
 
+// The status, for people and for monitoring.
+constexpr char STATUS_PAGE[] = "/status";
+constexpr char STATUS_JSON[] = "/status.json";
+constexpr char METRICS[] = "/metrics";
+constexpr char METRICS_TYPE[] = "text/plain; version=0.0.4; charset=utf-8";
+
 bool allowedFor(const HubConfig& config, const std::string& address, bool changesDevice) {
     if (AddressList::isLoopback(address) || config.admins.contains(address)) {
         return true;
     }
     return !changesDevice && config.allowed.contains(address);
+}
+
+// The local midnight that began today, in the records' milliseconds.
+std::int64_t startOfToday() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    local.tm_hour = local.tm_min = local.tm_sec = 0;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local)) * 1000;
 }
 
 bool isForm(const std::string& contentType) {
@@ -61,8 +79,9 @@ std::uint64_t announcedLength(const HttpExchange& exchange) {
 
 bool isKey(const std::string& key) {
     return !key.empty() && key.size() <= LONGEST_KEY &&
-           key.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                 "0123456789._-") == std::string::npos;
+           key.find_first_not_of(
+               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+               "0123456789._-") == std::string::npos;
 }
 
 bool hasReply(const CallRecord& call) {
@@ -91,7 +110,8 @@ Hub::Hub(const HubConfig& config, Journal& journal, ActivationCode& code)
     : m_config(config),
       m_journal(journal),
       m_code(code),
-      m_runner(std::make_unique<CallRunner>(journal, code)),
+      m_board(std::make_unique<StatusBoard>(recordTime())),
+      m_runner(std::make_unique<CallRunner>(journal, code, *m_board)),
       m_front(std::make_unique<HttpFront>(*this, config.limits)),
       m_device(config.queuedCalls) {}
 
@@ -105,12 +125,23 @@ int Hub::port() const {
     return m_front->port();
 }
 
+// Today's calls so far, as the journal has them, then the calls a hub that
+// died left unsettled.
 void Hub::settleJournal() {
+    m_journal.forEachSettledSince(
+        startOfToday(), [&](const CallRecord& call) { m_board->settled(call, call.answered); });
     m_runner->settleJournal();
+    m_board->unknownOutcomes(m_journal.unknownOutcomes(), recordTime());
 }
 
 bool Hub::serve(std::string& error) {
+    m_device.startIdleWork([this] { return askStatus(); });
     return m_front->serve(error);
+}
+
+std::chrono::steady_clock::time_point Hub::askStatus() {
+    m_runner->askStatus();
+    return std::chrono::steady_clock::now() + std::chrono::seconds(m_config.statusSeconds);
 }
 
 void Hub::stop() {
@@ -119,7 +150,11 @@ void Hub::stop() {
 }
 
 bool Hub::admits(const std::string& address) const {
-    return allowedFor(m_config, address, false);
+    return allowedFor(m_config, address, false) || m_config.statusReaders.contains(address);
+}
+
+bool Hub::isStatusPath(const std::string& path) const {
+    return path == STATUS_PAGE || path == STATUS_JSON || path == METRICS;
 }
 
 const SatFunction* Hub::functionOf(const std::string& path) const {
@@ -135,26 +170,34 @@ const SatFunction* Hub::functionOf(const std::string& path) const {
 // method, who may call the function, the body's type and announced size.
 void Hub::onHead(HttpExchange& exchange) {
     const bool lastCall = exchange.path() == m_config.basePath + "/" + LAST_CALL;
+    const bool statusPath = isStatusPath(exchange.path());
     const SatFunction* const function = functionOf(exchange.path());
-    const std::size_t largest = function != nullptr ? function->largestForm() : LAST_CALL_FORM;
+    const std::size_t largest = function != nullptr ? function->largestForm()
+                                : lastCall          ? LAST_CALL_FORM
+                                                    : 0;
     const std::string contentType = exchange.header("Content-Type");
-    if (function == nullptr && !lastCall) {
+    const bool get = exchange.method() == "GET" || exchange.method() == "HEAD";
+    if (function == nullptr && !lastCall && !statusPath) {
         const bool notExported = exchange.path() == m_config.basePath + "/" + NOT_EXPORTED;
         exchange.answer(refusal(
             exchange, 404,
             notExported ? "ConsultarUltimaSessaoFiscal: the driver library does not export it"
                         : "no such function"));
-    } else if (exchange.method() != "POST") {
-        HttpAnswer answer = refusal(exchange, 405, "the functions are called with POST");
-        answer.headers.emplace_back("Allow", "POST");
+    } else if (statusPath != get || (!statusPath && exchange.method() != "POST")) {
+        HttpAnswer answer = refusal(
+            exchange, 405,
+            statusPath ? "the status is read with GET" : "the functions are called with POST");
+        answer.headers.emplace_back("Allow", statusPath ? "GET, HEAD" : "POST");
         exchange.answer(std::move(answer));
+    } else if (!statusPath && !allowedFor(m_config, exchange.address(), false)) {
+        exchange.answer(refusal(exchange, 403, "this address may read the status only"));
     } else if (function != nullptr &&
                !allowedFor(m_config, exchange.address(), function->changesDevice)) {
         exchange.answer(refusal(
             exchange, 403,
             std::string(function->exportedName) +
                 " changes the device: only this machine and admin_allow addresses may call it"));
-    } else if (!contentType.empty() && !isForm(contentType)) {
+    } else if (!statusPath && !contentType.empty() && !isForm(contentType)) {
         exchange.answer(refusal(exchange, 415, std::string("the body must be ") + FORM_TYPE));
     } else if (announcedLength(exchange) > largest) {
         exchange.answer(refusal(exchange, 413, "the body is larger than the function takes"));
@@ -164,6 +207,10 @@ void Hub::onHead(HttpExchange& exchange) {
 }
 
 void Hub::onRequest(HttpExchange& exchange) {
+    if (isStatusPath(exchange.path())) {
+        status(exchange);
+        return;
+    }
     const SatFunction* const function = functionOf(exchange.path());
     FormBody form;
     std::string problem;
@@ -190,9 +237,9 @@ void Hub::call(HttpExchange& exchange, const SatFunction& function, const FormBo
         !function.read(form, request.arguments, problem)) {
         exchange.answer(refusal(exchange, 400, problem));
     } else if (key != nullptr && !isKey(*key)) {
-        exchange.answer(refusal(exchange, 400,
-                                std::string(KEY_FIELD) +
-                                    ": 1 to 64 characters of A-Z, a-z, 0-9, \".\", \"_\", \"-\""));
+        exchange.answer(refusal(
+            exchange, 400,
+            std::string(KEY_FIELD) + ": 1 to 64 characters of A-Z, a-z, 0-9, \".\", \"_\", \"-\""));
     } else if (function.requestLength(request.arguments, m_code.current()) >
                function.requestLimit) {
         exchange.answer(
@@ -277,8 +324,8 @@ void Hub::queue(HttpExchange& exchange, Request request) {
     auto queued = std::make_shared<Request>(std::move(request));
     CallRecord& call = queued->call;
     if (!m_journal.queue(call, recordTime())) {
-        exchange.answer(refusal(exchange, 503,
-                                "the journal cannot be written: the call never reached the device"));
+        exchange.answer(refusal(
+            exchange, 503, "the journal cannot be written: the call never reached the device"));
         return;
     }
     {
@@ -293,6 +340,9 @@ void Hub::queue(HttpExchange& exchange, Request request) {
         m_runner->run(ran, *queued->function, queued->arguments);
         logLine("%s caixa %d %s sessao %06d: codigo_erro %d (%s)", address.c_str(), ran.till,
                 ran.function.c_str(), ran.session, ran.status.value_or(-1), stateName(ran.state));
+        if (ran.function == "BloquearSAT" || ran.function == "DesbloquearSAT") {
+            m_device.idleWorkDue();  // the status page shows the new state
+        }
         finish(exchange, ran, callAnswer(ran));
     };
     // Dropped at a stop, it stays queued in the journal: the next start
@@ -304,6 +354,7 @@ void Hub::queue(HttpExchange& exchange, Request request) {
     std::size_t ahead = 0;
     const DeviceQueue::Queued queuing = m_device.submit(std::move(device), ahead);
     if (queuing == DeviceQueue::Queued::YES) {
+        m_board->queued(ahead, recordTime());
         logLine("%s caixa %d %s sessao %06d: queued behind %zu", address.c_str(), call.till,
                 call.function.c_str(), call.session, ahead);
         return;
@@ -344,6 +395,28 @@ void Hub::lastCall(HttpExchange& exchange, const FormBody& form) {
     }
 }
 
+// The status, as a page, as JSON or as metrics: from the board, never from
+// the device.
+void Hub::status(HttpExchange& exchange) {
+    StatusBoard::Outside outside;
+    outside.listen = m_config.listenAddress + " port " + std::to_string(port());
+    outside.queued = m_device.waiting();
+    outside.journalRows = m_journal.rows();
+    outside.journalBytes = m_journal.sizeBytes();
+    HttpAnswer answer;
+    if (exchange.path() == METRICS) {
+        answer.body = m_board->metrics(outside, recordTime());
+        answer.contentType = METRICS_TYPE;
+    } else if (exchange.path() == STATUS_JSON) {
+        answer.body = m_board->json(outside, recordTime()).dump();
+    } else {
+        answer.body = statusPage(m_board->json(outside, recordTime()));
+        answer.contentType = "text/html; charset=utf-8";
+    }
+    answer.headers.emplace_back("Cache-Control", "no-store");
+    exchange.answer(std::move(answer));
+}
+
 // Once the answer reached its till whole, the journal says so.
 void Hub::deliveredMeans(HttpExchange& exchange, std::int64_t id) {
     exchange.whenEnded([this, id](bool delivered) {
@@ -355,8 +428,7 @@ void Hub::deliveredMeans(HttpExchange& exchange, std::int64_t id) {
 
 // Every refusal closes its connection: what is left of the request is never
 // read as another one.
-HttpAnswer Hub::refusal(const HttpExchange& exchange, int status,
-                        const std::string& reason) const {
+HttpAnswer Hub::refusal(const HttpExchange& exchange, int status, const std::string& reason) const {
     logLine("%s %s %s: %d %s", exchange.address().c_str(), logText(exchange.method()).c_str(),
             logText(exchange.target()).c_str(), status, logText(reason).c_str());
     return errorAnswer(status, reason);

@@ -104,6 +104,9 @@ bool setValue(const std::string& key, const std::string& value, HubConfig& confi
     if (key == "admin_allow") {
         return readList(value, config.admins, error);
     }
+    if (key == "status_allow") {
+        return readList(value, config.statusReaders, error);
+    }
     if (key == "state_dir") {
         return readAbsolute(value, config.stateDir, error);
     }
@@ -136,6 +139,9 @@ bool setLimit(const std::string& key, const std::string& value, HubConfig& confi
     }
     if (key == "max_queued_calls") {
         return readCount(value, 1u, 100000u, config.queuedCalls, error);
+    }
+    if (key == "status_interval") {
+        return readCount(value, 1u, 86400u, config.statusSeconds, error);
     }
     error = "unknown key \"" + key + "\"";
     return false;

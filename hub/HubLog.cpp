@@ -22,9 +22,8 @@ char32_t codePoint(std::string_view sequence) {
 }
 
 bool hidesOrBreaksLine(char32_t point) {
-    return point < 0x20 || (point >= 0x7f && point <= 0x9f) || point == 0x2028 ||
-           point == 0x2029 || (point >= 0x202a && point <= 0x202e) ||
-           (point >= 0x2066 && point <= 0x2069);
+    return point < 0x20 || (point >= 0x7f && point <= 0x9f) || point == 0x2028 || point == 0x2029 ||
+           (point >= 0x202a && point <= 0x202e) || (point >= 0x2066 && point <= 0x2069);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,11 +37,15 @@ CREATE TABLE IF NOT EXISTS calls(
   answered INTEGER,
   delivered INTEGER,
   reply BLOB,
-  status INTEGER);
+  status INTEGER,
+  acknowledged INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS calls_by_till ON calls(till, id);
 CREATE INDEX IF NOT EXISTS calls_by_session ON calls(session, id);
 CREATE INDEX IF NOT EXISTS calls_by_key ON calls(till, request_key, id)
   WHERE request_key IS NOT NULL;
+CREATE INDEX IF NOT EXISTS calls_unknown ON calls(session)
+  WHERE state = 'desconhecida' AND acknowledged = 0;
+CREATE INDEX IF NOT EXISTS calls_by_time ON calls(received);
 CREATE TABLE IF NOT EXISTS numbering(till INTEGER PRIMARY KEY, calls INTEGER NOT NULL);
 )";
 
@@ -63,9 +68,9 @@ public:
         return *this;
     }
     Statement& bind(int index, const std::string& text) {
-        m_ok = m_ok && sqlite3_bind_text(m_statement, index, text.data(),
-                                         static_cast<int>(text.size()), SQLITE_TRANSIENT) ==
-                           SQLITE_OK;
+        m_ok =
+            m_ok && sqlite3_bind_text(m_statement, index, text.data(),
+                                      static_cast<int>(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
         return *this;
     }
     // An empty text as NULL.
@@ -76,9 +81,9 @@ public:
         if (!bytes) {
             return bindNull(index);
         }
-        m_ok = m_ok && sqlite3_bind_blob(m_statement, index, bytes->data(),
-                                         static_cast<int>(bytes->size()), SQLITE_TRANSIENT) ==
-                           SQLITE_OK;
+        m_ok = m_ok &&
+               sqlite3_bind_blob(m_statement, index, bytes->data(), static_cast<int>(bytes->size()),
+                                 SQLITE_TRANSIENT) == SQLITE_OK;
         return *this;
     }
     Statement& bindNull(int index) {
@@ -104,13 +109,16 @@ public:
     bool ok() const { return m_ok; }
 
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_statement, column); }
-    bool isNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
+    bool isNull(int column) const {
+        return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
+    }
     std::string text(int column) const {
         const void* const bytes = sqlite3_column_blob(m_statement, column);
-        return bytes == nullptr ? std::string()
-                                : std::string(static_cast<const char*>(bytes),
-                                              static_cast<std::size_t>(
-                                                  sqlite3_column_bytes(m_statement, column)));
+        return bytes == nullptr
+                   ? std::string()
+                   : std::string(
+                         static_cast<const char*>(bytes),
+                         static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)));
     }
 
     CallRecord record() const {
@@ -183,18 +191,18 @@ std::int64_t recordTime() {
 
 const char* stateName(CallState state) {
     switch (state) {
-        case CallState::QUEUED:
-            return "na_fila";
-        case CallState::AT_DEVICE:
-            return "no_dispositivo";
-        case CallState::ANSWERED:
-            return "respondida";
-        case CallState::RECOVERED:
-            return "recuperada";
-        case CallState::NOT_SENT:
-            return "nao_enviada";
-        case CallState::UNKNOWN:
-            break;
+    case CallState::QUEUED:
+        return "na_fila";
+    case CallState::AT_DEVICE:
+        return "no_dispositivo";
+    case CallState::ANSWERED:
+        return "respondida";
+    case CallState::RECOVERED:
+        return "recuperada";
+    case CallState::NOT_SENT:
+        return "nao_enviada";
+    case CallState::UNKNOWN:
+        break;
     }
     return "desconhecida";
 }
@@ -221,23 +229,67 @@ Journal::~Journal() {
 // harmless: such a call never reached the device, and a call not known to
 // be delivered is only replayed to its till.
 bool Journal::open(const std::string& stateDir, std::string& error) {
-    const std::string path = stateDir + "/journal.sqlite";
-    if (!openConnection(path, true, m_device, error) || !prepare(error) ||
-        !takeOverSessionFiles(stateDir, error) || !openConnection(path, false, m_front, error)) {
-        error = path + ": " + error;
+    m_path = stateDir + "/journal.sqlite";
+    if (!openConnection(m_path, true, m_device, error) || !prepare(error) ||
+        !takeOverSessionFiles(stateDir, error) || !openConnection(m_path, false, m_front, error)) {
+        error = m_path + ": " + error;
         return false;
     }
+    recount();
     return true;
 }
 
-bool Journal::openConnection(const std::string& path, bool flushEveryCommit,
-                             sqlite3*& connection, std::string& error) {
+void Journal::recount() {
+    Statement count(m_front, "SELECT count(*) FROM calls");
+    m_rows = count.row() ? count.integer(0) : m_rows.load();
+}
+
+long Journal::rows() const {
+    return static_cast<long>(m_rows);
+}
+
+long Journal::sizeBytes() {
+    Statement pages(m_front,
+                    "SELECT page_count * page_size FROM pragma_page_count(), "
+                    "pragma_page_size()");
+    struct stat log {};
+    const long wal = ::stat((m_path + "-wal").c_str(), &log) == 0 ? log.st_size : 0;
+    return (pages.row() ? static_cast<long>(pages.integer(0)) : 0) + wal;
+}
+
+long Journal::unknownOutcomes() {
+    Statement count(m_front,
+                    "SELECT count(*) FROM calls WHERE state = 'desconhecida' AND acknowledged = 0");
+    return count.row() ? static_cast<long>(count.integer(0)) : 0;
+}
+
+long Journal::acknowledge(int session) {
+    Statement mark(m_front,
+                   "UPDATE calls SET acknowledged = 1 WHERE session = ? AND state = "
+                   "'desconhecida' AND acknowledged = 0");
+    return mark.bind(1, session).run() ? static_cast<long>(sqlite3_changes(m_front)) : -1;
+}
+
+bool Journal::forEachSettledSince(std::int64_t since,
+                                  const std::function<void(const CallRecord&)>& visit) {
+    Statement query(m_front, std::string("SELECT ") + COLUMNS +
+                                 " FROM calls WHERE received >= ? AND answered IS NOT NULL "
+                                 "ORDER BY id");
+    query.bind(1, since);
+    while (query.row()) {
+        visit(query.record());
+    }
+    return query.ok();
+}
+
+bool Journal::openConnection(const std::string& path, bool flushEveryCommit, sqlite3*& connection,
+                             std::string& error) {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     if (sqlite3_open_v2(path.c_str(), &connection, flags, nullptr) != SQLITE_OK ||
         sqlite3_busy_timeout(connection, BUSY_MILLISECONDS) != SQLITE_OK ||
         !execute(connection, "PRAGMA journal_mode=WAL") ||
-        !execute(connection, flushEveryCommit ? "PRAGMA synchronous=FULL"
-                                              : "PRAGMA synchronous=NORMAL")) {
+        !execute(connection,
+                 flushEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL")) {
         error = connection != nullptr ? sqlite3_errmsg(connection) : "cannot open it";
         return false;
     }
@@ -327,6 +379,7 @@ bool Journal::queue(CallRecord& call, std::int64_t now) {
         return false;
     }
     call.id = sqlite3_last_insert_rowid(m_front);
+    ++m_rows;
     return true;
 }
 
@@ -371,10 +424,9 @@ std::optional<CallRecord> Journal::bySession(int session) {
 }
 
 std::optional<CallRecord> Journal::byKey(int till, const std::string& key, std::int64_t since) {
-    Statement query(m_front,
-                    std::string("SELECT ") + COLUMNS +
-                        " FROM calls WHERE till = ? AND request_key = ? AND received >= ? "
-                        "ORDER BY id DESC LIMIT 1");
+    Statement query(m_front, std::string("SELECT ") + COLUMNS +
+                                 " FROM calls WHERE till = ? AND request_key = ? AND received >= ? "
+                                 "ORDER BY id DESC LIMIT 1");
     query.bind(1, till).bind(2, key).bind(3, since);
     return first(query);
 }
@@ -428,7 +480,7 @@ bool Journal::forEachReply(const std::function<void(const CallRecord&)>& visit) 
 long Journal::prune(std::int64_t before) {
     Statement remove(m_front,
                      "DELETE FROM calls WHERE received < ? AND state NOT IN ('na_fila', "
-                     "'no_dispositivo')");
+                     "'no_dispositivo') AND NOT (state = 'desconhecida' AND acknowledged = 0)");
     return remove.bind(1, before).run() ? static_cast<long>(sqlite3_changes(m_front)) : -1;
 }
 

@@ -51,13 +51,13 @@ FormField formField(const ListedArgument& argument) {
         return {name, FieldKind::CODE, 0, 0, false};
     }
     switch (argument.kind) {
-        case INT:
-            return {name, FieldKind::NUMBER, 0, LARGEST_SESSION, false};
-        case USHORT:
-            return {name, FieldKind::NUMBER, 0, USHORT_MAX, false};
-        case TEXT:
-        case CODE:
-            break;
+    case INT:
+        return {name, FieldKind::NUMBER, 0, LARGEST_SESSION, false};
+    case USHORT:
+        return {name, FieldKind::NUMBER, 0, USHORT_MAX, false};
+    case TEXT:
+    case CODE:
+        break;
     }
     return {name, FieldKind::TEXT, 0, 0, false};
 }
@@ -201,12 +201,14 @@ bool SatFunction::read(const FormBody& form, Arguments& arguments, std::string& 
             return false;
         }
         if (field.kind == FieldKind::CODE && !isCode(*value)) {
-            problem = field.name + ": not an activation code (1 to 32 printable characters, no \"|\")";
+            problem =
+                field.name + ": not an activation code (1 to 32 printable characters, no \"|\")";
             return false;
         }
         arguments.texts[field.name] = *value;
     }
-    if (arguments.number(OPTION) == EMERGENCY_OPTION && arguments.texts.count(EMERGENCY_CODE) == 0) {
+    if (arguments.number(OPTION) == EMERGENCY_OPTION &&
+        arguments.texts.count(EMERGENCY_CODE) == 0) {
         problem = std::string(EMERGENCY_CODE) + ": missing, and needed with opcao 2";
         return false;
     }

@@ -4,6 +4,7 @@
 //   satvaro-hub [--config FILE]
 //   satvaro-hub [--config FILE] export --from YYYY-MM-DD --to YYYY-MM-DD DIR
 //   satvaro-hub [--config FILE] prune --before YYYY-MM-DD
+//   satvaro-hub [--config FILE] acknowledge SESSION
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -34,7 +36,8 @@ int usage() {
     std::fprintf(stderr,
                  "usage: satvaro-hub [--config FILE]\n"
                  "       satvaro-hub [--config FILE] export --from YYYY-MM-DD --to YYYY-MM-DD DIR\n"
-                 "       satvaro-hub [--config FILE] prune --before YYYY-MM-DD\n");
+                 "       satvaro-hub [--config FILE] prune --before YYYY-MM-DD\n"
+                 "       satvaro-hub [--config FILE] acknowledge SESSION\n");
     return USAGE;
 }
 
@@ -134,36 +137,50 @@ std::int64_t midnightOf(const char* date) {
     return static_cast<std::int64_t>(std::mktime(&day)) * 1000;
 }
 
+bool validTool(const std::vector<const char*>& words) {
+    const std::string tool = words[0];
+    if (tool == "export") {
+        return words.size() == 6 && words[1] == std::string("--from") &&
+               words[3] == std::string("--to") && !dayOf(words[2]).empty() &&
+               !dayOf(words[4]).empty();
+    }
+    if (tool == "prune") {
+        return words.size() == 3 && words[1] == std::string("--before") && !dayOf(words[2]).empty();
+    }
+    return tool == "acknowledge" && words.size() == 2 && std::strlen(words[1]) <= 6 &&
+           std::strspn(words[1], "0123456789") == std::strlen(words[1]) && *words[1] != '\0';
+}
+
 // The tools on the journal, beside a running hub or without one.
 int tool(const hub::HubConfig& config, const std::vector<const char*>& words) {
     hub::Journal journal;
     std::string error;
-    const bool exporting = words[0] == std::string("export");
-    const bool valid =
-        exporting ? words.size() == 6 && words[1] == std::string("--from") &&
-                        words[3] == std::string("--to") && !dayOf(words[2]).empty() &&
-                        !dayOf(words[4]).empty()
-                  : words.size() == 3 && words[0] == std::string("prune") &&
-                        words[1] == std::string("--before") && !dayOf(words[2]).empty();
-    if (!valid) {
+    if (!validTool(words)) {
         return usage();
     }
     if (!journal.open(config.stateDir, error)) {
         std::fprintf(stderr, "satvaro-hub: %s\n", error.c_str());
         return FAILURE;
     }
-    if (exporting) {
+    const std::string tool = words[0];
+    if (tool == "export") {
         return hub::exportDocuments(journal, dayOf(words[2]), dayOf(words[4]), words[5], stdout)
                    ? 0
                    : FAILURE;
     }
-    const long pruned = journal.prune(midnightOf(words[2]));
-    if (pruned < 0) {
+    const long changed = tool == "prune" ? journal.prune(midnightOf(words[2]))
+                                         : journal.acknowledge(std::atoi(words[1]));
+    if (changed < 0) {
         std::fprintf(stderr, "satvaro-hub: the journal cannot be written\n");
         return FAILURE;
     }
-    std::printf("removed %ld calls received before %s\n", pruned, words[2]);
-    return 0;
+    if (tool == "prune") {
+        std::printf("removed %ld calls received before %s\n", changed, words[2]);
+    } else {
+        std::printf("acknowledged %ld calls of unknown outcome under session %s\n", changed,
+                    words[1]);
+    }
+    return changed > 0 || tool == "prune" ? 0 : FAILURE;
 }
 
 }  // namespace
@@ -177,7 +194,7 @@ int main(int argc, char** argv) {
     }
     hub::HubConfig config;
     std::string error;
-    if (!words.empty() && words[0] != std::string("export") && words[0] != std::string("prune")) {
+    if (!words.empty() && !validTool(words)) {
         return usage();
     }
     if (!hub::loadHubConfig(configPath, config, error)) {

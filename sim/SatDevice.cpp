@@ -127,7 +127,11 @@ SatDevice::SatDevice(const DeviceSettings& settings)
       m_activated(settings.activated),
       m_clock(settings.clock),
       m_random(settings.seeded ? settings.seed : std::random_device()()),
-      m_sessionsKept(settings.sessionsKept) {
+      m_sessionsKept(settings.sessionsKept),
+      m_clockOffsetSeconds(settings.clockOffsetSeconds),
+      m_certificateIssued(settings.certificateIssued),
+      m_certificateExpires(settings.certificateExpires),
+      m_pendingCfe(settings.pendingCfe) {
     log("Equipamento SAT ligado");
 }
 
@@ -180,12 +184,14 @@ std::string SatDevice::answer(const std::string& command, const std::string& bod
 
 std::string SatDevice::now(const char* format) const {
     std::tm local{};
-    if (m_clock.empty()) {
-        std::time_t seconds = std::time(nullptr);
-        ::localtime_r(&seconds, &local);
-    } else {
+    std::time_t seconds = std::time(nullptr);
+    if (!m_clock.empty()) {
         ::strptime(m_clock.c_str(), "%Y%m%d%H%M%S", &local);
+        local.tm_isdst = -1;
+        seconds = std::mktime(&local);
     }
+    seconds += m_clockOffsetSeconds;
+    ::localtime_r(&seconds, &local);
     char text[32];
     std::strftime(text, sizeof text, format, &local);
     return text;
@@ -303,8 +309,8 @@ std::string SatDevice::enviarDadosVenda(const Fields& f) {
     std::string reply = fittingReply([&](bool compact) {
         std::string xml = saleCfe(sale, false, compact, cfe);
         return join({session, resultCode(VENDA, 0), "0000", "Emitido com sucesso + conteúdo notas",
-                     "", "", base64(xml), cfe.issued, "CFe" + cfe.keyDigits, cfe.total,
-                     cfe.buyer, cfe.qrSignature});
+                     "", "", base64(xml), cfe.issued, "CFe" + cfe.keyDigits, cfe.total, cfe.buyer,
+                     cfe.qrSignature});
     });
     if (reply.empty())
         return standardReply(session, VENDA, 5, "Tamanho do CF-e-SAT superior a 1.500KB");
@@ -331,11 +337,10 @@ std::string SatDevice::cancelarUltimaVenda(const Fields& f) {
     std::string xml = cancellationCfe(sale, given != nullptr ? *given : XmlNode(), cancellation);
     sale.cancelled = true;
     ++m_documents;
-    m_lastFiscalReply =
-        join({session, resultCode(CANCELAMENTO, 0), "0000",
-              "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
-              base64(xml), cancellation.issued, "CFe" + cancellation.keyDigits,
-              cancellation.total, cancellation.buyer, cancellation.qrSignature});
+    m_lastFiscalReply = join({session, resultCode(CANCELAMENTO, 0), "0000",
+                              "Cupom cancelado com sucesso + conteúdo CF-e-SAT cancelado", "", "",
+                              base64(xml), cancellation.issued, "CFe" + cancellation.keyDigits,
+                              cancellation.total, cancellation.buyer, cancellation.qrSignature});
     return m_lastFiscalReply;
 }
 
@@ -353,18 +358,19 @@ std::string SatDevice::testeFimAFim(const Fields& f) {
     IssuedCfe cfe = nextCfe(m_uf, m_cnpj);
     std::string reply = fittingReply([&](bool compact) {
         std::string xml = saleCfe(sale, true, compact, cfe);
-        return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "",
-                     base64(xml), cfe.issued, cfe.keyDigits.substr(31, 6),
-                     "CFe" + cfe.keyDigits});
+        return join({session, resultCode(FIM_A_FIM, 0), "Emitido com sucesso", "", "", base64(xml),
+                     cfe.issued, cfe.keyDigits.substr(31, 6), "CFe" + cfe.keyDigits});
     });
     return reply.empty() ? standardReply(session, FIM_A_FIM, 99, "Erro desconhecido") : reply;
 }
 
+// The CF-e held untransmitted run from LISTA_INICIAL to LISTA_FINAL; none
+// unless told otherwise, every CF-e transmitted as it is issued.
 std::string SatDevice::consultarStatusOperacional(const Fields& f) {
-    std::string first = m_sales.empty() ? "" : m_sales.front().keyDigits;
-    std::string last = m_sales.empty() ? "" : m_sales.back().keyDigits;
-    std::string lastIssued = m_sales.empty() ? "" : m_sales.back().issued;
-    std::string current = timestamp();
+    const std::string last = m_sales.empty() ? "" : m_sales.back().keyDigits;
+    const std::string lastIssued = m_sales.empty() ? "" : m_sales.back().issued;
+    const std::string current = timestamp();
+    const bool pending = m_pendingCfe > 0;
     return join({f[0],
                  resultCode(STATUS, 0),
                  "Resposta com Sucesso",
@@ -386,13 +392,36 @@ std::string SatDevice::consultarStatusOperacional(const Fields& f) {
                  "01.00.00",
                  "00.08",
                  last,
-                 first,
-                 last,
+                 pending ? pendingKey(m_pendingCfe - 1) : "",
+                 pending ? pendingKey(0) : "",
                  lastIssued,
-                 current,
-                 "20240101",
-                 "20290101",
+                 pending ? "20240101000000" : current,
+                 m_certificateIssued,
+                 certificateExpiry(),
                  m_blocked ? "2" : "0"});
+}
+
+std::string SatDevice::certificateExpiry() const {
+    if (m_certificateExpires.empty() || m_certificateExpires[0] != '+')
+        return m_certificateExpires;
+    std::tm day{};
+    ::strptime(now("%Y%m%d").c_str(), "%Y%m%d", &day);
+    day.tm_mday += std::atoi(m_certificateExpires.c_str() + 1);
+    day.tm_hour = 12;  // away from a change of summer time
+    day.tm_isdst = -1;
+    std::mktime(&day);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &day);
+    return text;
+}
+
+// A key of the device's numbering, `fromLast` CF-e before the last one
+// (numbered from the last sale, or from 1 before any).
+std::string SatDevice::pendingKey(long fromLast) const {
+    const long last = std::max<long>(static_cast<long>(m_documents), m_pendingCfe);
+    char number[24];
+    std::snprintf(number, sizeof number, "%06ld", last - fromLast);
+    return m_uf + now("%y%m") + m_cnpj + "59" + SERIAL + number + "0000000";
 }
 
 // The reply once given to a past session, as it was.

@@ -2,6 +2,8 @@
 //
 //   satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] [--activated]
 //               [--seed N] [--clock YYYYMMDDhhmmss] [--sessions-kept N]
+//               [--clock-offset SECONDS] [--certificate-issued YYYYMMDD]
+//               [--certificate-expires YYYYMMDD] [--pending-cfe N]
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +25,9 @@ void requestStop(int) {
 int usage() {
     std::fprintf(stderr,
                  "usage: satvaro-sim --state-dir DIR [--link PATH] [--activation-code CODE] "
-                 "[--activated] [--seed N] [--clock YYYYMMDDhhmmss] [--sessions-kept N]\n");
+                 "[--activated] [--seed N] [--clock YYYYMMDDhhmmss] [--sessions-kept N]\n"
+                 "                   [--clock-offset SECONDS] [--certificate-issued YYYYMMDD]\n"
+                 "                   [--certificate-expires YYYYMMDD] [--pending-cfe N]\n");
     return 2;
 }
 
@@ -36,6 +40,17 @@ bool isTime(const std::string& text) {
     std::tm time{};
     const char* end = ::strptime(text.c_str(), "%Y%m%d%H%M%S", &time);
     return satsim::isDigits(text, 14) && end != nullptr && *end == '\0';
+}
+
+// YYYYMMDD, a day that exists.
+bool isDay(const std::string& text) {
+    return isTime(text + "000000");
+}
+
+// Seconds, with a sign or without, at most a year.
+bool isOffset(const std::string& text) {
+    const std::string digits = text.substr(!text.empty() && (text[0] == '-' || text[0] == '+'));
+    return isNumber(digits) && digits.size() <= 8;
 }
 
 bool parseOptions(int argc, char** argv, satsim::SimulatorOptions& options) {
@@ -58,6 +73,17 @@ bool parseOptions(int argc, char** argv, satsim::SimulatorOptions& options) {
         } else if (option == "--sessions-kept" && value && isNumber(value) &&
                    std::strtoull(value, nullptr, 10) > 0) {
             options.device.sessionsKept = std::strtoull(argv[++i], nullptr, 10);
+        } else if (option == "--clock-offset" && value && isOffset(value)) {
+            options.device.clockOffsetSeconds = std::strtol(argv[++i], nullptr, 10);
+        } else if (option == "--certificate-issued" && value && isDay(value)) {
+            options.device.certificateIssued = argv[++i];
+        } else if (option == "--certificate-expires" && value &&
+                   (isDay(value) ||
+                    (value[0] == '+' && isNumber(value + 1) && std::strlen(value) <= 5))) {
+            options.device.certificateExpires = argv[++i];
+        } else if (option == "--pending-cfe" && value && isNumber(value) &&
+                   std::strlen(value) <= 6) {
+            options.device.pendingCfe = std::strtol(argv[++i], nullptr, 10);
         } else {
             return false;
         }

@@ -73,18 +73,29 @@ class Answers:
 
 def case_slow_clients(args, state):
     """Strangers are closed unread (one log line per address); a till's idle
-    connections hold nothing and stay; a head that dribbles in is closed at
-    its deadline; meanwhile tills are served."""
+    connections hold nothing and stay; meanwhile tills are served. A head
+    that dribbles in is closed at its deadline."""
     add_addresses(1, 2, 3, 4)
-    hub = Hub(args.hub, state, head_timeout=3, idle_timeout=60, max_connections_per_address=20,
-              **OPEN)
+    hub = Hub(args.hub, state, max_connections_per_address=20, **OPEN)
     strangers = [connect(hub, STRANGER) for _ in range(100)]
     check(all(closed_unread(c) for c in strangers), "a stranger's connection was read")
     idle = [connect(hub, TILL) for _ in range(20)]
     check(closed_unread(connect(hub, TILL)), "a 21st connection of one address was kept")
     check(post(hub, "consultarsat", {"numero_caixa": 1})[0] == 200, "this machine is limited too")
+    status, reply = post(hub, "consultarsat", {"numero_caixa": 2}, host=HUB, source=OTHER_TILL)
+    check(status == 200 and reply["codigo_erro"] == 0, f"the till was not served: {status}")
+    first = Answers(idle[0])  # the idle connections stayed, and serve calls
+    idle[0].sendall(request("/hub/v1/consultarsat", b"numero_caixa=3"))
+    check(first.next()[0] == 200, "an idle connection was dropped")
+    hub.stop()
+    refused = [line for line in hub.log if "connection closed unread" in line]
+    check([line for line in refused if STRANGER in line] ==
+          [f"satvaro-hub: {STRANGER}: connection closed unread: not an allowed address\n"],
+          f"the stranger's lines: {refused}")
+    check(any(f"{TILL}: connection closed unread: max_connections_per_address" in line
+              for line in refused), "no line for the address over its limit")
 
-    dribbling = [connect(hub, OTHER_TILL) for _ in range(10)]
+    hub = Hub(args.hub, state, head_timeout=2, idle_timeout=60, **OPEN)
     stop = threading.Event()
     closed = []
 
@@ -97,30 +108,18 @@ def case_slow_clients(args, state):
         except OSError:
             closed.append(connection)
 
+    dribbling = [connect(hub, OTHER_TILL) for _ in range(10)]
     threads = [threading.Thread(target=dribble, args=(c,)) for c in dribbling]
     for thread in threads:
         thread.start()
-    status, reply = post(hub, "consultarsat", {"numero_caixa": 2}, host=HUB, source=OTHER_TILL)
-    check(status == 200 and reply["codigo_erro"] == 0, f"the till was not served: {status}")
-    # The idle connections stayed, and each still serves a call.
-    first = Answers(idle[0])
-    idle[0].sendall(request("/hub/v1/consultarsat", b"numero_caixa=3"))
-    check(first.next()[0] == 200, "an idle connection was dropped")
-    # The dribbling heads end at their deadline, though never idle.
-    deadline = time.monotonic() + WAIT
+    deadline = time.monotonic() + WAIT  # they end at their deadline, though never idle
     while len(closed) < len(dribbling) and time.monotonic() < deadline:
         time.sleep(0.1)
     stop.set()
     for thread in threads:
         thread.join()
-    hub.stop()
     check(len(closed) == len(dribbling), f"{len(dribbling) - len(closed)} heads never ended")
-    refused = [line for line in hub.log if "connection closed unread" in line]
-    check([line for line in refused if STRANGER in line] ==
-          [f"satvaro-hub: {STRANGER}: connection closed unread: not an allowed address\n"],
-          f"the stranger's lines: {refused}")
-    check(any(f"{TILL}: connection closed unread: max_connections_per_address" in line
-              for line in refused), "no line for the address over its limit")
+    hub.stop()
 
 
 def memory_kb(pid, field):
@@ -234,8 +233,8 @@ def case_requests(args, state):
 def case_stop(args, state):
     """SIGTERM with calls queued: the one at the device is answered, each
     queued one gets 503 and never reaches the device; nothing new connects."""
-    write_faults("* hold\n")
     hub = Hub(args.hub, state)
+    write_faults("* hold\n")
     answers = {}
 
     def call(till, function="consultarsat"):

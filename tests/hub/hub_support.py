@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import tempfile
 import threading
+import time
 import urllib.parse
 
 CODE = "12345678"
@@ -25,9 +26,11 @@ STARTED = []  # every hub process, ended by its PID when a case fails
 
 class Hub:
     """satvaro-hub as a child process with a configuration of the test's own;
-    ready once it names its port, ended by its PID."""
+    ready once it names its port and the device answered the status query it
+    makes at start (so that the test's faults meet its own calls), ended by
+    its PID."""
 
-    def __init__(self, program, state, **settings):
+    def __init__(self, program, state, wait_for_status=True, **settings):
         self.state = state
         config = {"activation_code": CODE, "port": "0", "state_dir": state + "/state",
                   "work_dir": state + "/work", **settings}
@@ -44,6 +47,16 @@ class Hub:
         self.reader.start()
         if not self.started.wait(60) or self.port is None:
             raise RuntimeError("satvaro-hub did not start: " + "".join(self.log))
+        deadline = time.monotonic() + 60
+        while wait_for_status and self.status()["device"]["asked"] is None:
+            if time.monotonic() > deadline:
+                raise RuntimeError("satvaro-hub never asked the device's status")
+            time.sleep(0.05)
+
+    def status(self):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        connection.request("GET", "/status.json")
+        return json.loads(connection.getresponse().read())
 
     def _read_log(self):
         for line in self.process.stderr:
@@ -75,13 +88,16 @@ def post(hub, function, fields=None, host="127.0.0.1", source=None, method="POST
     return status, reply
 
 
-def journal():
-    """What reached the device: (code, body) per request, in order."""
+def journal(own=False):
+    """What reached the device: (code, body) per request, in order; the
+    hub's own calls (its sessions are below 100000) only when `own`."""
     directory = os.environ["SATVARO_SIM_DIR"] + "/requests"
     records = []
     for name in sorted(n for n in os.listdir(directory) if not n.startswith(".")):
         with open(f"{directory}/{name}/code") as code, open(f"{directory}/{name}/body", "rb") as body:
-            records.append((code.read(), body.read().decode("utf-8", "surrogateescape")))
+            record = (code.read(), body.read().decode("utf-8", "surrogateescape"))
+        if own or not record[1][:6].isdigit() or int(record[1][:6]) >= FIRST:
+            records.append(record)
     return records
 
 
@@ -121,13 +137,14 @@ def write_faults(text):
 
 def main(cases, description):
     """Runs the case named on the command line (CASE --hub PATH --source DIR
-    [--library PATH]) in a scratch state directory; every hub it started is
-    ended by its PID, whatever happens."""
+    [--library PATH] [--screenshot PNG]) in a scratch state directory; every
+    hub it started is ended by its PID, whatever happens."""
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument("case", choices=cases)
     parser.add_argument("--hub", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--library")
+    parser.add_argument("--screenshot")
     args = parser.parse_args()
     name = args.case
     state = tempfile.mkdtemp(prefix="satvaro-hub-test.")

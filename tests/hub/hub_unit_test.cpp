@@ -1,16 +1,22 @@
 // The hub's pieces that the HTTP cases cannot reach in reasonable time: the
 // access rules' network arithmetic, the journal's session numbers over a
 // whole cycle and a hundred restarts, what clients' bytes become in the log
-// and how many lines they may cause.
+// and how many lines they may cause, the alerts over days, and when the
+// device's thread may do its own work.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <set>
 #include <string>
 
 #include "ScopedWorkDir.h"
 #include "TestFiles.h"
 #include "hub/AddressList.h"
+#include "hub/Alerts.h"
+#include "hub/DeviceQueue.h"
+#include "hub/DeviceStatus.h"
 #include "hub/HubLog.h"
 #include "hub/LogThrottle.h"
 #include "hub/Journal.h"
@@ -138,6 +144,125 @@ TEST(HubLog, ClientsCauseOneLinePerAddressAndSixtyInAllPerMinute) {
     EXPECT_TRUE(throttle.allows("192.0.2.3", at(60)));  // its minute is over
     EXPECT_FALSE(throttle.allows("10.0.1.1", at(60)));
     EXPECT_TRUE(throttle.allows("10.0.1.1", at(90)));
+}
+
+// A status reply as the device gives it, with fields to change.
+std::string statusReply(const std::string& expires, const std::string& clock,
+                        const std::string& state = "0", const std::string& pendingFirst = "",
+                        const std::string& pendingLast = "") {
+    return "000001|10000|Resposta com Sucesso|||900000001|DHCP|192.168.000.100|00:0a:56:00:00:01|"
+           "255.255.255.000|192.168.000.001|192.168.000.001|000.000.000.000|CONECTADO|ALTO|4 GB|"
+           "8 KB|" + clock + "|01.00.00|00.08||" + pendingFirst + "|" + pendingLast + "||" +
+           clock + "|20240101|" + expires + "|" + state;
+}
+
+std::string key(int number) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%06d", number);
+    return std::string("3524033456789000013059900000001") + digits + "0000000";
+}
+
+TEST(HubAlerts, JudgeTheDevicesStatusOverDays) {
+    const std::int64_t now = 1796601600;  // 2026-12-07 00:00 UTC
+    const std::int64_t hour = 3600;
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const struct {
+        const char* what;
+        std::string reply;
+        std::int64_t pendingSince;
+        bool unreachable;
+        long unknown;
+        std::vector<std::string> alerts;
+    } cases[] = {
+        {"all well", statusReply("20290101", "20261207000000"), 0, false, 0, {}},
+        {"certificate in 10 days", statusReply("20261216", "20261207000000"), 0, false, 0,
+         {"certificate_expiring"}},
+        {"certificate's last day", statusReply("20261207", "20261207000000"), 0, false, 0,
+         {"certificate_expiring"}},
+        {"certificate expired", statusReply("20261206", "20261207000000"), 0, false, 0,
+         {"certificate_expired"}},
+        {"clock 5 min 1 s ahead", statusReply("20290101", "20261207000501"), 0, false, 0,
+         {"clock_off"}},
+        {"clock 5 min behind", statusReply("20290101", "20261206235500"), 0, false, 0, {}},
+        {"pending for 23 h", statusReply("20290101", "20261207000000", "0", key(1), key(3)),
+         now - 23 * hour, false, 0, {}},
+        {"pending for 24 h", statusReply("20290101", "20261207000000", "0", key(1), key(3)),
+         now - 24 * hour, false, 0, {"cfe_pending"}},
+        {"blocked, clock off, unreachable, unknown outcomes",
+         statusReply("20290101", "20261207010000", "2"), 0, true, 2,
+         {"device_unreachable", "unknown_outcomes", "device_blocked", "clock_off"}},
+    };
+    for (const auto& c : cases) {
+        hub::DeviceStatus status;
+        ASSERT_TRUE(hub::parseDeviceStatus(c.reply, now, status)) << c.what;
+        hub::AlertInputs inputs;
+        inputs.status = &status;
+        inputs.pendingSince = c.pendingSince;
+        inputs.unreachable = c.unreachable;
+        inputs.unknownOutcomes = c.unknown;
+        std::vector<std::string> names;
+        for (const hub::Alert& alert : hub::activeAlerts(inputs, now)) {
+            names.push_back(alert.name);
+        }
+        EXPECT_EQ(names, c.alerts) << c.what;
+    }
+    hub::DeviceStatus pending;
+    ASSERT_TRUE(hub::parseDeviceStatus(
+        statusReply("20290101", "20261207000000", "0", "CFe" + key(7), key(9)), now, pending));
+    EXPECT_EQ(pending.pendingCfe, 3);
+    EXPECT_EQ(pending.serial, "900000001");
+    EXPECT_FALSE(hub::parseDeviceStatus("000001|10001|Código de ativação inválido||", now, pending));
+}
+
+TEST(HubDeviceQueue, IdleWorkRunsOnlyWithNoCallWaitingAndDelaysACallByItselfAlone) {
+    std::mutex mutex;
+    std::vector<std::string> order;
+    const auto note = [&](const std::string& what) {
+        std::lock_guard<std::mutex> lock(mutex);
+        order.push_back(what);
+    };
+    std::promise<void> firstRunning, releaseFirst, idleRunning, releaseIdle, idleAgain;
+    hub::DeviceQueue queue(16);
+    std::size_t ahead = 0;
+    const auto call = [&](const std::string& name, std::function<void()> during = {}) {
+        hub::DeviceQueue::Call queued;
+        queued.run = [&, name, during] {
+            note(name);
+            if (during) {
+                during();
+            }
+        };
+        queued.drop = [] {};
+        return queue.submit(std::move(queued), ahead);
+    };
+    call("a", [&] {
+        firstRunning.set_value();
+        releaseFirst.get_future().wait();
+    });
+    firstRunning.get_future().wait();
+    call("b");
+    call("c");
+    int idleRuns = 0;
+    queue.startIdleWork([&] {  // due at once, but calls wait
+        note("idle");
+        if (++idleRuns == 1) {
+            idleRunning.set_value();
+            releaseIdle.get_future().wait();
+        } else if (idleRuns == 2) {
+            idleAgain.set_value();
+        }
+        return hub::DeviceQueue::Clock::now() + std::chrono::hours(1);
+    });
+    releaseFirst.set_value();
+    idleRunning.get_future().wait();
+    call("d");  // arrives during the idle work
+    queue.idleWorkDue();  // due again at once: after the call that waits
+    releaseIdle.set_value();
+    idleAgain.get_future().wait();
+    queue.close();
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "idle", "d", "idle"}));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // satvaro-hub's HTTP service: POST <base_path>/<function> with the tills'
 // form fields in, the library's reply out as JSON {"funcao", "retorno",
 // "codigo_erro", "numero_sessao"}; POST <base_path>/ultimachamada for what
-// became of a till's latest call. The client's address decides who may
+// became of a till's latest call; GET /status, /status.json and /metrics for
+// whoever watches the store's device. The client's address decides who may
 // connect and who may call what; each request is checked in full, and
 // refused with a JSON {"erro": ...}, before anything reaches the device.
 // Every call is in the journal before it reaches the device; a sale a till
@@ -9,6 +10,7 @@
 #ifndef SATVARO_HUB_HUB_H
 #define SATVARO_HUB_HUB_H
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,6 +27,7 @@ namespace hub {
 
 class ActivationCode;
 class CallRunner;
+class StatusBoard;
 class FormBody;
 class HttpFront;
 class HttpExchange;
@@ -69,6 +72,9 @@ private:
     bool waitFor(HttpExchange& exchange, const CallRecord& call);
     void finish(HttpExchange& exchange, const CallRecord& call, const HttpAnswer& answer);
     void lastCall(HttpExchange& exchange, const FormBody& form);
+    void status(HttpExchange& exchange);
+    bool isStatusPath(const std::string& path) const;
+    std::chrono::steady_clock::time_point askStatus();
     void deliveredMeans(HttpExchange& exchange, std::int64_t id);
     const SatFunction* functionOf(const std::string& path) const;
     HttpAnswer refusal(const HttpExchange& exchange, int status, const std::string& reason) const;
@@ -76,6 +82,7 @@ private:
     const HubConfig& m_config;
     Journal& m_journal;
     ActivationCode& m_code;
+    std::unique_ptr<StatusBoard> m_board;
     std::unique_ptr<CallRunner> m_runner;
     std::unique_ptr<HttpFront> m_front;
     // The calls queued or at the device, with the requests that wait for

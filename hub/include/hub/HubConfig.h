@@ -27,10 +27,12 @@ struct HubConfig {
     std::string basePath = "/hub/v1";               // base_path
     AddressList allowed;                            // allow: tills besides this machine
     AddressList admins;                             // admin_allow: may also change the device
+    AddressList statusReaders;                      // status_allow: may read the status only
     std::string stateDir = "/var/lib/satvaro-hub";  // state_dir
     std::string workDir = "/var/log/satvaro-hub";   // work_dir: the library's logsDrs lands here
     FrontLimits limits;
-    unsigned queuedCalls = 256;                     // max_queued_calls: more get 503 at once
+    unsigned queuedCalls = 256;    // max_queued_calls: more get 503 at once
+    unsigned statusSeconds = 300;  // status_interval: between status queries
 };
 
 // Reads the file at `path` into `config`; false with `error` saying what is

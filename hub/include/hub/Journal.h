@@ -10,6 +10,7 @@
 #ifndef SATVARO_HUB_JOURNAL_H
 #define SATVARO_HUB_JOURNAL_H
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -67,10 +68,27 @@ public:
     // The calls that were queued or at the device when the hub last ended.
     std::vector<CallRecord> unsettled();
 
-    // -- Tools (satvaro-hub export and prune) ----------------------------------
+    // -- Any thread: what the status page shows -------------------------------
+    // The calls in the journal: counted when it opens and by recount(), and
+    // one more with every queued call.
+    long rows() const;
+    void recount();
+    // Its size on disk, write-ahead log included.
+    long sizeBytes();
+    // The calls of unknown outcome nobody acknowledged.
+    long unknownOutcomes();
+    // The settled calls received at `since` or later, oldest first.
+    bool forEachSettledSince(std::int64_t since,
+                             const std::function<void(const CallRecord&)>& visit);
+
+    // -- Tools (satvaro-hub export, prune, acknowledge) -----------------------
+    // Takes note that someone settled the unknown outcome of `session`'s
+    // calls; how many it was, or -1.
+    long acknowledge(int session);
     // Every call with a reply, oldest first.
     bool forEachReply(const std::function<void(const CallRecord&)>& visit);
-    // Removes the settled calls received before `before`; how many, or -1.
+    // Removes the settled calls received before `before` (but those of
+    // unknown outcome nobody acknowledged); how many, or -1.
     long prune(std::int64_t before);
 
 private:
@@ -80,8 +98,10 @@ private:
     bool takeOverSessionFiles(const std::string& stateDir, std::string& error);
     int nextNumber(sqlite3* connection, int till);
 
+    std::string m_path;
     sqlite3* m_front = nullptr;
     sqlite3* m_device = nullptr;
+    std::atomic<long> m_rows{0};
 };
 
 }  // namespace hub

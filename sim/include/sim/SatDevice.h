@@ -28,6 +28,14 @@ struct DeviceSettings {
     // ConsultarNumeroSessao finds this many of the last sessions, its own
     // queries aside: one, as devices do, unless told otherwise.
     std::size_t sessionsKept = 1;
+    // Seconds the device's clock is ahead of the system's (or of `clock`).
+    long clockOffsetSeconds = 0;
+    // Its certificate's dates, YYYYMMDD; the expiry also as "+N", N days
+    // after the device's today.
+    std::string certificateIssued = "20240101";
+    std::string certificateExpires = "20290101";
+    // CF-e the device holds untransmitted, besides none.
+    long pendingCfe = 0;
 };
 
 class SatDevice {
@@ -81,6 +89,8 @@ private:
     void log(const std::string& text);
     std::string now(const char* format) const;
     std::string timestamp() const { return now("%Y%m%d%H%M%S"); }
+    std::string pendingKey(long fromLast) const;
+    std::string certificateExpiry() const;
 
     std::string m_code;
     bool m_activated;
@@ -98,6 +108,10 @@ private:
     std::vector<IssuedCfe> m_sales;
     std::string m_lastFiscalReply;
     const std::size_t m_sessionsKept;
+    const long m_clockOffsetSeconds;
+    const std::string m_certificateIssued;
+    const std::string m_certificateExpires;
+    const long m_pendingCfe;
     std::deque<std::pair<std::string, std::string>> m_replies;  // (session, reply), oldest first
     std::string m_log;
 };
