@@ -41,8 +41,8 @@ std::string sessionText(int session) {
 
 void CallRunner::run(CallRecord& call, const SatFunction& function, const Arguments& arguments) {
     if (!m_journal.markAtDevice(call.id, recordTime())) {
-        logLine("caixa %d %s sessao %06d: the journal cannot be written; not sent", call.till,
-                call.function.c_str(), call.session);
+        logLine("caixa %d %s sessao %06d: the journal cannot be written (%s); not sent",
+                call.till, call.function.c_str(), call.session, m_journal.deviceError().c_str());
         call.state = CallState::NOT_SENT;
         keep(call);
         return;

@@ -38,8 +38,7 @@ HttpExchange::HttpExchange(MHD_Connection* connection, std::string target, std::
     : m_connection(connection),
       m_target(std::move(target)),
       m_path(pathOf(m_target)),
-      m_address(std::move(address)),
-      m_received(std::chrono::system_clock::now()) {}
+      m_address(std::move(address)) {}
 
 std::string HttpExchange::header(const char* name) const {
     const char* const value = MHD_lookup_connection_value(m_connection, MHD_HEADER_KIND, name);

@@ -5,7 +5,6 @@
 #ifndef SATVARO_HUB_HTTPEXCHANGE_H
 #define SATVARO_HUB_HTTPEXCHANGE_H
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -40,7 +39,6 @@ public:
     // A header's value, empty when the request has none; while the exchange lives.
     std::string header(const char* name) const;
     const std::string& body() const { return m_body; }
-    std::chrono::system_clock::time_point received() const { return m_received; }
 
     // From the service's handling of the head: read a body of at most
     // `limit` bytes before handling it (a longer one is refused with 413).
@@ -65,7 +63,6 @@ private:
     const std::string m_target;
     const std::string m_path;
     const std::string m_address;
-    const std::chrono::system_clock::time_point m_received;
     std::string m_method;
     std::string m_body;
     std::size_t m_bodyLimit = 0;

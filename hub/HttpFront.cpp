@@ -221,11 +221,13 @@ bool HttpFront::runLoop(std::string& error) {
         std::uint64_t wakes = 0;
         const ssize_t drained = ::read(m_wake, &wakes, sizeof wakes);
         (void)drained;
+        // Deliveries are confirmed before new requests are read: a client
+        // that sends its next request has acknowledged the last answer.
+        confirmDeliveries();
         takeAnswers();
         MHD_run(m_daemon);
         suspendUnanswered();
         closeLate();
-        confirmDeliveries();
     }
     if (!(m_stopping && m_exchanges == 0)) {
         error = std::string("the HTTP front's loop failed: ") + std::strerror(errno);
@@ -268,11 +270,6 @@ void HttpFront::stop() {
         m_stopRequested = true;
     }
     wake();
-}
-
-bool HttpFront::stopping() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_stopRequested;
 }
 
 void HttpFront::answer(HttpExchange& exchange, HttpAnswer answer) {

@@ -48,11 +48,14 @@ public:
     // way are closed; requests whose body is still coming are read and
     // handled; answers from here on close their connections.
     void stop();
-    bool stopping() const;
 
     // From any thread: the answer of an exchange the service deferred. The
     // exchange must not be touched after this call.
     void answer(HttpExchange& exchange, HttpAnswer answer);
+
+    // On the front's thread: tells the ends of the exchanges whose clients
+    // acknowledged their answers by now (as the loop does at every turn).
+    void confirmDeliveries();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -67,7 +70,6 @@ private:
     bool send(HttpExchange& exchange);
     void ended(HttpExchange* exchange, bool sent);
     void finish(HttpExchange* exchange, bool delivered);
-    void confirmDeliveries();
     void tellDeliveries(Connection& connection, bool delivered);
     void suspendUnanswered();
     void opened(MHD_Connection* connection, void** socketContext);
@@ -88,7 +90,7 @@ private:
     int m_port = -1;
     int m_wake = -1;  // an eventfd: answers and the stop are taken on the loop's thread
 
-    mutable std::mutex m_mutex;  // what other threads hand to the loop
+    std::mutex m_mutex;  // what other threads hand to the loop
     std::vector<std::pair<HttpExchange*, HttpAnswer>> m_answers;
     bool m_stopRequested = false;
 

@@ -272,6 +272,7 @@ bool Hub::answeredFromJournal(HttpExchange& exchange, const Request& request) {
         }
     }
     if (isFiscal(call.function)) {
+        m_front->confirmDeliveries();  // a client that sends again has read what came
         const auto last = m_journal.latest(call.till, FISCAL);
         if (last && last->function == call.function && last->digest == call.digest &&
             hasReply(*last) && last->delivered == 0 && now - last->received <= RETRY_MILLISECONDS) {
@@ -324,6 +325,7 @@ void Hub::queue(HttpExchange& exchange, Request request) {
     auto queued = std::make_shared<Request>(std::move(request));
     CallRecord& call = queued->call;
     if (!m_journal.queue(call, recordTime())) {
+        logLine("the journal cannot be written: %s", m_journal.frontError().c_str());
         exchange.answer(refusal(
             exchange, 503, "the journal cannot be written: the call never reached the device"));
         return;

@@ -222,7 +222,9 @@ Journal::~Journal() {
     sqlite3_close(m_device);
 }
 
-// The front's connection leaves flushing to the device's: a queued call is
+// The two connections never write at once: SQLite may refuse a writer at
+// once, without waiting, when another connection of the same process
+// writes. The front's connection leaves flushing to the device's: a queued call is
 // flushed with its step to the device (the same write-ahead log), before it
 // reaches it; a hub that dies keeps what it wrote, and after a power cut a
 // call that was only queued, or a delivery, may be forgotten, which is
@@ -264,6 +266,7 @@ long Journal::unknownOutcomes() {
 }
 
 long Journal::acknowledge(int session) {
+    const std::lock_guard<std::mutex> writing(m_writing);
     Statement mark(m_front,
                    "UPDATE calls SET acknowledged = 1 WHERE session = ? AND state = "
                    "'desconhecida' AND acknowledged = 0");
@@ -360,6 +363,7 @@ int Journal::nextNumber(sqlite3* connection, int till) {
 }
 
 bool Journal::queue(CallRecord& call, std::int64_t now) {
+    const std::lock_guard<std::mutex> writing(m_writing);
     Transaction transaction(m_front);
     call.session = transaction.began() ? nextNumber(m_front, call.till) : -1;
     call.state = CallState::QUEUED;
@@ -383,7 +387,16 @@ bool Journal::queue(CallRecord& call, std::int64_t now) {
     return true;
 }
 
+std::string Journal::frontError() const {
+    return sqlite3_errmsg(m_front);
+}
+
+std::string Journal::deviceError() const {
+    return sqlite3_errmsg(m_device);
+}
+
 bool Journal::markDelivered(std::int64_t id, std::int64_t now) {
+    const std::lock_guard<std::mutex> writing(m_writing);
     return Statement(m_front, "UPDATE calls SET delivered = ? WHERE id = ?")
         .bind(1, now)
         .bind(2, id)
@@ -391,6 +404,7 @@ bool Journal::markDelivered(std::int64_t id, std::int64_t now) {
 }
 
 bool Journal::markNotSent(std::int64_t id) {
+    const std::lock_guard<std::mutex> writing(m_writing);
     return Statement(m_front, "UPDATE calls SET state = ?, new_code = NULL WHERE id = ?")
         .bind(1, std::string(stateName(CallState::NOT_SENT)))
         .bind(2, id)
@@ -432,6 +446,7 @@ std::optional<CallRecord> Journal::byKey(int till, const std::string& key, std::
 }
 
 bool Journal::markAtDevice(std::int64_t id, std::int64_t now) {
+    const std::lock_guard<std::mutex> writing(m_writing);
     return Statement(m_device, "UPDATE calls SET state = ?, sent = ? WHERE id = ?")
         .bind(1, std::string(stateName(CallState::AT_DEVICE)))
         .bind(2, now)
@@ -440,6 +455,7 @@ bool Journal::markAtDevice(std::int64_t id, std::int64_t now) {
 }
 
 bool Journal::settle(const CallRecord& call, std::int64_t now) {
+    const std::lock_guard<std::mutex> writing(m_writing);
     return Statement(m_device,
                      "UPDATE calls SET state = ?, answered = ?, reply = ?, status = ?, "
                      "new_code = NULL WHERE id = ?")
@@ -452,6 +468,7 @@ bool Journal::settle(const CallRecord& call, std::int64_t now) {
 }
 
 int Journal::ownSession() {
+    const std::lock_guard<std::mutex> writing(m_writing);
     Transaction transaction(m_device);
     const int session = transaction.began() ? nextNumber(m_device, OWN_NUMBERING) : -1;
     return session >= 0 && transaction.commit() ? session : -1;
@@ -478,6 +495,7 @@ bool Journal::forEachReply(const std::function<void(const CallRecord&)>& visit) 
 }
 
 long Journal::prune(std::int64_t before) {
+    const std::lock_guard<std::mutex> writing(m_writing);
     Statement remove(m_front,
                      "DELETE FROM calls WHERE received < ? AND state NOT IN ('na_fila', "
                      "'no_dispositivo') AND NOT (state = 'desconhecida' AND acknowledged = 0)");

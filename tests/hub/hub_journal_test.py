@@ -86,9 +86,15 @@ def case_retries(args, state):
     wait_until(lambda: last_call(hub, 1)[1]["entregue"], "the retry's answer recorded as delivered")
     check(sales() == [valid_cpf(1), valid_cpf(2)], f"sales at the device: {sales()}")
 
+    # The same sale twice, each answer read: two sales, not a replay.
+    twice = [post(hub, "enviardadosvenda", sale_fields(5, valid_cpf(5), args.source))[1]
+             for _ in range(2)]
+    check(twice[0]["numero_sessao"] != twice[1]["numero_sessao"] and
+          sales()[-2:] == [valid_cpf(5)] * 2, f"the same sale twice: {twice}")
+
     session = answered["numero_sessao"]
     own = post(hub, "consultarnumerosessao", {"numero_caixa": 1, "numero_sessao": session})
-    check(own[1]["retorno"] == answered["retorno"] and len(journal()) == 2, f"own session: {own}")
+    check(own[1]["retorno"] == answered["retorno"] and len(journal()) == 4, f"own session: {own}")
     other = post(hub, "consultarnumerosessao", {"numero_caixa": 3, "numero_sessao": session})
     check(other[0] == 403, f"another till's session: {other}")
     check(post(hub, "consultarsat", {"numero_caixa": 1, "chave_requisicao": "a b"})[0] == 400,

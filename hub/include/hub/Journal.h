@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ public:
     // Records `call` as queued under the till's next session number (set in
     // `call`, with its id); false when it cannot be written.
     bool queue(CallRecord& call, std::int64_t now);
+    // What SQLite said of the front's, and of the device's, last failure.
+    std::string frontError() const;
+    std::string deviceError() const;
     // The answer of call `id` went out whole to its till.
     bool markDelivered(std::int64_t id, std::int64_t now);
     // Call `id` was refused after it was queued: it never reached the device.
@@ -102,6 +106,7 @@ private:
     sqlite3* m_front = nullptr;
     sqlite3* m_device = nullptr;
     std::atomic<long> m_rows{0};
+    std::mutex m_writing;  // one writer of the two connections at a time
 };
 
 }  // namespace hub
