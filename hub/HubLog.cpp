@@ -27,7 +27,7 @@ void logLine(const char* format, ...) {
     // control characters in it cannot pass for lines of the hub's own.
     std::size_t length = static_cast<std::size_t>(wanted) < room ? wanted : room;
     std::replace_if(
-        text, text + length, [](char c) { return c >= 0 && c < ' '; }, '?');
+        text, text + length, [](unsigned char c) { return c < ' '; }, '?');
     text[length++] = '\n';
     const ssize_t ignored = ::write(STDERR_FILENO, line, (text - line) + length);
     (void)ignored;
