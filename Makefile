@@ -88,10 +88,14 @@ cross:
 	scripts/install-deps.sh $(CROSS_ARCHS)
 	for arch in $(CROSS_ARCHS); do JOBS=$(JOBS) scripts/build-packages.sh build-deb-$$arch $$arch || exit 1; done
 
-# Each architecture's tests (those of `emulated` and the other end-to-end
-# tests), then the package check with libsatvaro1:i386 beside the native one.
+# lintian on each architecture's packages and its tests (those of `emulated`
+# and the other end-to-end tests), then the package check with
+# libsatvaro1:i386 beside the native one.
 cross-check: cross build package
-	for arch in $(CROSS_ARCHS); do cmake --workflow --preset cross-$$arch || exit 1; done
+	for arch in $(CROSS_ARCHS); do \
+	  lintian --fail-on error,warning build-deb-$$arch/*.changes && \
+	  cmake --workflow --preset cross-$$arch || exit 1; \
+	done
 	tests/package/deb_test.sh build-deb build-deb-i386
 
 # The driver's overhead per call on amd64, i386 and arm64 in one run.

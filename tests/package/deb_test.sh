@@ -55,7 +55,7 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
-deb() {  # deb <package> [<architecture>]: its .deb
+deb() {  # deb <package> [<architecture> [<dir>]]: its .deb
   for file in "${3:-$debs}/$1_"*"_${2:-$arch}.deb" "${3:-$debs}/$1_"*_all.deb; do
     [ -f "$file" ] && echo "$file" && return
   done
@@ -73,7 +73,8 @@ clean_env() {
 install() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
     -o DPkg::Options::=--path-include=/usr/share/doc/*satvaro* \
-    -o DPkg::Options::=--path-include=/usr/share/man/* "$@"
+    -o DPkg::Options::=--path-include=/usr/share/man/* "$@" > "$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log"; return 1; }
 }
 
 echo "== lintian"
@@ -148,7 +149,7 @@ clean_env satvaro-harness --sim-arg --activated -- "$here/hub_session.sh" /usr/b
 
 if [ -n "$debs32" ]; then
   echo "== libsatvaro1:i386 beside libsatvaro1:$arch, each program on its own"
-  install "$(deb libsatvaro1 i386 "$debs32")" "$(deb libsatvaro-dev i386 "$debs32")" >/dev/null
+  install "$(deb libsatvaro1 i386 "$debs32")" "$(deb libsatvaro-dev i386 "$debs32")"
   i686-linux-gnu-gcc -O2 -o "$work/consultar32" "$top/examples/c/consultar.c" \
     $(i686-linux-gnu-pkg-config --cflags --libs satvaro)
   # Where this kernel runs no 32-bit programs, qemu-user does.
