@@ -12,14 +12,14 @@ trap 'rm -rf -- "$out"' EXIT
 first=""
 for build in "$@"; do
   program=$top/$build/bin/bench_commands
-  emulator=""
-  if ! "$program" --help >/dev/null 2>&1; then
-    case $(file -b "$program") in
-      *80386*) emulator=qemu-i386 ;;
-      *aarch64*) emulator=qemu-aarch64 ;;
-      *ARM,*) emulator=qemu-arm ;;
-    esac
-  fi
+  case $(file -b "$program") in
+    *80386*) emulator=qemu-i386
+             # Natively where the kernel runs 32-bit programs.
+             ! /lib/ld-linux.so.2 --version >/dev/null 2>&1 || emulator="" ;;
+    *aarch64*) emulator=qemu-aarch64 ;;
+    *ARM,*) emulator=qemu-arm ;;
+    *) emulator="" ;;
+  esac
   # shellcheck disable=SC2086
   "$top/sim/satvaro-harness" --sim "$sim" -- $emulator "$program" \
     --benchmark_filter=ConsultarSAT_overhead --benchmark_out="$out/$build.json" \
@@ -29,5 +29,5 @@ runs = json.load(open(sys.argv[1]))["benchmarks"]
 print(next(r["real_time"] for r in runs if r.get("aggregate_name") == "median"))' "$out/$build.json")
   first=${first:-$ms}
   awk -v build="$build" -v how="${emulator:-native}" -v ms="$ms" -v first="$first" -v base="$1" \
-    'BEGIN { printf "%-20s %-14s %8.3f ms  %6.2f x %s\n", build, how, ms, ms / first, base }' 
+    'BEGIN { printf "%-20s %-14s %8.3f ms  %6.2f x %s\n", build, how, ms, ms / first, base }'
 done

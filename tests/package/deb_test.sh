@@ -162,7 +162,8 @@ if [ -n "$debs32" ]; then
     "$@" "$program" | grep -q "libsatvaro.so.1 => .*/$directory/libsatvaro.so.1" ||
       fail "$program does not load the library in $directory"
     # shellcheck disable=SC2086
-    clean_env satvaro-harness -- $run "$program" >/dev/null || fail "$program on the simulated device"
+    clean_env satvaro-harness --workdir "$work/examples" -- $run "$program" >/dev/null ||
+      fail "$program on the simulated device"
   }
   run=""
   on_its_own "$multiarch" "$work/examples/consultar" ldd
