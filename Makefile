@@ -10,12 +10,15 @@ export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 export CTEST_PARALLEL_LEVEL := $(TEST_JOBS)
 BUILD      := build
 
-.PHONY: all deps build demo test asan tsan fuzz install package package-check check soak valgrind clean
+.PHONY: all deps build demo test asan tsan fuzz install package package-check emulated cross \
+	cross-check cross-bench check soak valgrind clean
 
 all: build
 
+# DEPS_ARCHS: the architectures cross builds are set up for too.
+DEPS_ARCHS ?=
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh $(DEPS_ARCHS)
 
 build:
 	cmake --preset plain && cmake --build --preset plain
@@ -63,16 +66,52 @@ install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" -eq 0 ]; then ldconfig; fi
 
-# The Debian package, from a release build for /usr (one .deb in the folder).
+# The Debian source package and this machine's binary packages, built by
+# dpkg-buildpackage from a copy of the tree in build-deb/ (DEB_BUILD_OPTIONS,
+# e.g. nocheck, passes through).
 package:
-	rm -f build-package/satvaro_*.deb && cmake --workflow --preset package
+	JOBS=$(JOBS) scripts/build-packages.sh build-deb
 
-# Installs the package into this system, uses it, removes it (needs root).
+# lintian, then installs the packages into this system over a stand-in of the
+# former satvaro package, uses them and purges them (needs root).
 package-check: package
-	tests/package/deb_test.sh build-package/satvaro_*.deb
+	tests/package/deb_test.sh build-deb
 
-check: deps
-	$(MAKE) test asan tsan fuzz package-check
+# The arm64 build's codec and serial tests, the library end to end and a
+# console session, under qemu-user (the simulator is this machine's).
+emulated: build
+	cmake --workflow --preset cross-arm64-quick
+
+# The binary packages of CROSS_ARCHS, cross built in build-deb-<arch>/, after
+# setting this machine up for them.
+CROSS_ARCHS ?= i386 arm64 armhf
+cross:
+	scripts/install-deps.sh $(CROSS_ARCHS)
+	for arch in $(CROSS_ARCHS); do JOBS=$(JOBS) scripts/build-packages.sh build-deb-$$arch $$arch || exit 1; done
+
+# lintian on each architecture's packages and its tests (those of `emulated`
+# and the other end-to-end tests), then the package check, with
+# libsatvaro1:i386 beside the native one. The native suite has run already.
+cross-check: export DEB_BUILD_OPTIONS := nocheck
+cross-check: cross build package
+	for arch in $(CROSS_ARCHS); do \
+	  lintian --fail-on error,warning build-deb-$$arch/*.changes && \
+	  cmake --workflow --preset cross-$$arch || exit 1; \
+	done
+	tests/package/deb_test.sh build-deb $(if $(filter i386,$(CROSS_ARCHS)),build-deb-i386)
+
+# The driver's overhead per call on amd64, i386 and arm64 in one run.
+cross-bench: build
+	cmake --build build --target bench_commands
+	for arch in i386 arm64; do \
+	  cmake --preset cross-$$arch >/dev/null && cmake --build build-cross-$$arch --target bench_commands || exit 1; \
+	done
+	scripts/cross-bench.sh build build-cross-i386 build-cross-arm64
+
+check:
+	$(MAKE) deps DEPS_ARCHS=arm64
+	$(MAKE) test asan tsan fuzz emulated
+	$(MAKE) package-check DEB_BUILD_OPTIONS=nocheck
 
 # 10,000 exported calls against the simulator, with the device's pacing
 # (about 3 h 15 min), sampling the host's RSS and open descriptors; e.g.
@@ -88,4 +127,4 @@ valgrind: build
 	ctest --preset valgrind
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-package
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-deb build-deb-* build-cross-*

@@ -35,19 +35,21 @@ constexpr std::int32_t MAX_UNCOMPRESSED_SIZE = 20971519;
 
 // Header numbers are read the way strtol reads them (leading blanks, one
 // sign, digits up to the first non-digit, 0 without digits), then narrowed
-// to 32 bits like every number the device and this codec exchange.
+// to 32 bits like every number the device and this codec exchange. Read in
+// 64 bits on every target: a 32-bit long would saturate what it should narrow.
 std::int32_t headerNumber(const std::string& text) {
-    return static_cast<std::int32_t>(std::strtol(text.c_str(), nullptr, 10));
+    return static_cast<std::int32_t>(std::strtoll(text.c_str(), nullptr, 10));
 }
 
 // The body length a "content-size" announces, read as strtol reads it. Text
 // without digits, a negative number or one beyond 32 bits is no size: read as
 // 0 it would pass the body bytes off as noise and the message as complete, and
-// narrowed to 32 bits it could announce anything.
+// narrowed to 32 bits it could announce anything. (strtoll: where long has 32
+// bits, strtol would take any larger number for INT32_MAX.)
 bool announcedBodySize(const std::string& text, std::uint64_t& size) {
     const char* const digits = text.c_str();
     char* end = nullptr;
-    const long value = std::strtol(digits, &end, 10);
+    const long long value = std::strtoll(digits, &end, 10);
     if (end == digits || value < 0 || value > INT32_MAX) {
         return false;
     }

@@ -96,9 +96,10 @@ const char HEADER_VALOR[] = "\"DATA_HORA\";\"DELTA_DRS\";";
 const char* const DELTA_HEADERS[] = {"DELTA_DRS",     "DELTA_DRS_CCO", "DELTA_CCO",
                                      "DELTA_CSE_COM", "DELTA_CSE",     "DELTA_SWB"};
 
-// A header's text read as strtol does, cut to 32 bits.
+// A header's text read as strtol does on 64-bit targets (strtoll: a 32-bit
+// long would saturate), cut to 32 bits.
 std::uint32_t deltaValue(const std::string& value) {
-    return static_cast<std::uint32_t>(std::strtol(value.c_str(), nullptr, 10));
+    return static_cast<std::uint32_t>(std::strtoll(value.c_str(), nullptr, 10));
 }
 
 // The difference in 32-bit signed arithmetic, wrapping instead of overflowing.

@@ -4,9 +4,12 @@
 #include <glob.h>
 #include <locale.h>
 #include <regex.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -20,6 +23,7 @@ namespace {
 const char BY_ID_DIR[] = "/dev/serial/by-id";
 const char DEVICE_MARK[] = "-mfc+_with_musb";
 const char NODE_PREFIX[] = "ttyACM";
+const char DEVICE_VARIABLE[] = "SATVARO_DEVICE";
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
@@ -191,6 +195,25 @@ std::optional<std::string> findVendorIdNode() {
         return std::nullopt;
     }
     return "/dev/" + *node;
+}
+
+// The one place the library reads its environment: a container given the
+// device alone (no /dev/serial/by-id), or a machine with several devices,
+// names it. Read at every call, as discovery runs at every call.
+std::optional<NamedDevice> findNamedDevice() {
+    const char* const named = std::getenv(DEVICE_VARIABLE);
+    if (named == nullptr || *named == '\0') {
+        return std::nullopt;
+    }
+    NamedDevice device{named, ""};
+    struct stat node {};
+    if (::stat(named, &node) != 0) {
+        device.refusal = std::string(DEVICE_VARIABLE) + "=" + named + ": " + std::strerror(errno);
+    } else if (!S_ISCHR(node.st_mode)) {
+        device.refusal =
+            std::string(DEVICE_VARIABLE) + "=" + named + " nao e um dispositivo de caracteres";
+    }
+    return device;
 }
 
 }  // namespace serial

@@ -19,6 +19,18 @@ std::optional<std::string> findByIdNode();
 // idVendor is SERIAL_VENDOR_ID; nothing when there is none.
 std::optional<std::string> findVendorIdNode();
 
+// The node named by the environment variable SATVARO_DEVICE (a device node
+// or a link to one, such as a /dev/serial/by-id entry), used instead of
+// discovery. `refusal` says why it cannot be the device when it is missing
+// or no character device; whether it is a terminal shows when it is opened.
+struct NamedDevice {
+    std::string path;
+    std::string refusal;
+};
+
+// Nothing when SATVARO_DEVICE is unset or empty: discovery decides.
+std::optional<NamedDevice> findNamedDevice();
+
 }  // namespace serial
 
 #endif

@@ -225,7 +225,13 @@ int SerialCommChannel::statusErro() {
 }
 
 int SerialCommChannel::connect_client(int timeoutMs) {
-    const std::optional<std::string> path = findUsbDevice();
+    const std::optional<NamedDevice> named = findNamedDevice();
+    if (named && !named->refusal.empty()) {
+        logLine("error",
+                "[SerialCommChannel::connect_client] " + named->refusal + "; nada foi enviado");
+        return -1;
+    }
+    const std::optional<std::string> path = named ? named->path : findUsbDevice();
     if (!path) {
         return -1;
     }
@@ -239,7 +245,17 @@ int SerialCommChannel::connect_client(int timeoutMs) {
     }
     m_waited = Deadline::Clock::now() - waitStart;
     m_timeoutMs = timeoutMs;
-    return openSerial(*path);
+    const int opened = openSerial(*path);
+    // A named node that cannot serve fails as a missing device does; the
+    // log says why.
+    if (named && opened != 0) {
+        logLine("error", "[SerialCommChannel::connect_client] SATVARO_DEVICE=" + *path +
+                             (opened == ENOTTY ? " nao e um terminal"
+                                               : std::string(": ") + std::strerror(opened)) +
+                             "; nada foi enviado");
+        return -1;
+    }
+    return opened;
 }
 
 void SerialCommChannel::disconnect_client() {

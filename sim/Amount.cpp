@@ -8,8 +8,8 @@ namespace {
 
 const int DECIMALS = 4;
 const int INTEGER_DIGITS = 11;
-const __int128 UNITS_PER_CENT = 100;
-const __int128 UNITS_PER_ONE = 10000;
+const Int128 UNITS_PER_CENT = 100;
+const Int128 UNITS_PER_ONE = 10000;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -73,7 +73,7 @@ std::vector<Amount> Amount::spread(const std::vector<Amount>& weights) const {
         remainders.emplace_back(-(scaled % whole), i);
     }
     std::sort(remainders.begin(), remainders.end());
-    for (std::size_t i = 0; left > 0 && i < remainders.size(); ++i, --left)
+    for (std::size_t i = 0; left > 0 && i < remainders.size(); ++i, left -= 1)
         shares[remainders[i].second].m_units += UNITS_PER_CENT;
     return shares;
 }
@@ -90,7 +90,9 @@ std::string Amount::text() const {
     Units magnitude = cents < 0 ? -cents : cents;
     std::string digits;
     for (; magnitude > 0 || digits.size() < 3; magnitude /= 10)
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+        digits.insert(
+            digits.begin(),
+            static_cast<char>('0' + static_cast<int>(static_cast<long long>(magnitude % 10))));
     digits.insert(digits.size() - 2, ".");
     return (cents < 0 ? "-" : "") + digits;
 }

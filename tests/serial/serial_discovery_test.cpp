@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "DriverLog.h"
 #include "NamespaceGuard.h"
 #include "ScopedWorkDir.h"
 #include "TestFiles.h"
@@ -99,6 +100,63 @@ TEST_F(Discovery, ANodeThatIsNoTerminalStaysOpenUntilDisconnect) {
     EXPECT_EQ(openDescriptors("/dev/ttyACM5"), 1);
     channel.disconnect_client();
     EXPECT_EQ(openDescriptors("/dev/ttyACM5"), 0);
+}
+
+// SATVARO_DEVICE names the node where there is no by-id listing (a container
+// given the device alone): a terminal is taken, by its node or through a
+// link; anything else fails as a missing device does, with one log line and
+// no descriptor left. Unset or empty, discovery decides.
+TEST_F(Discovery, TheDeviceTheEnvironmentNames) {
+    fs::create_symlink("ttyACM0", "/dev/sat");
+    fs::create_directory("/dev/sats");
+    std::ofstream("/dev/ttyACM6") << "not a terminal";
+    fs::remove_all(BY_ID);
+    const auto openDevices = [] {
+        return openDescriptors("/dev/null") + openDescriptors(fs::canonical("/dev/ttyACM0"));
+    };
+    const int devicesBefore = openDevices();
+    const struct {
+        const char* value;  // nullptr: unset
+        int connected;
+        const char* logged;  // the reason in the log line; nullptr: no line
+    } cases[] = {
+        {"/dev/ttyACM0", 0, nullptr},
+        {"/dev/sat", 0, nullptr},
+        {"", -1, nullptr},
+        {"/dev/ttyACM6", -1, "SATVARO_DEVICE=/dev/ttyACM6 nao e um dispositivo de caracteres"},
+        {"/dev/sats", -1, "SATVARO_DEVICE=/dev/sats nao e um dispositivo de caracteres"},
+        {"/dev/ttyACM7", -1, "SATVARO_DEVICE=/dev/ttyACM7: No such file or directory"},
+        {"/dev/null", -1, "SATVARO_DEVICE=/dev/null nao e um terminal"},
+        {nullptr, -1, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string value = c.value ? c.value : "(unset)";
+        c.value ? setenv("SATVARO_DEVICE", c.value, 1) : unsetenv("SATVARO_DEVICE");
+        const LogCursor log;
+        {
+            serial::SerialCommChannel named;
+            EXPECT_EQ(named.connect_client(), c.connected) << value;
+        }
+        EXPECT_EQ(log.lines(),
+                  c.logged
+                      ? std::vector<std::string>{std::string(
+                                                     "error|[SerialCommChannel::connect_client] ") +
+                                                 c.logged + "; nada foi enviado"}
+                      : std::vector<std::string>{})
+            << value;
+        EXPECT_EQ(openDevices(), devicesBefore) << value;
+    }
+    unsetenv("SATVARO_DEVICE");
+}
+
+// Two names of one device share its lock.
+TEST_F(Discovery, TwoNamesOfOneDeviceTakeTurns) {
+    serial::DeviceLock byId;
+    serial::DeviceLock byNode;
+    ASSERT_TRUE(byId.acquire((BY_ID / DEVICE_LINK).string(), serial::Deadline(1000)));
+    EXPECT_FALSE(byNode.acquire("/dev/ttyACM0", serial::Deadline(50)));
+    byId.release();
+    EXPECT_TRUE(byNode.acquire("/dev/ttyACM0", serial::Deadline(1000)));
 }
 
 // The first device with our vendor id wins; one without a tty interface,

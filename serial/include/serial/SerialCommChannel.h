@@ -43,11 +43,13 @@ public:
     // 0, -1 for an empty path, or errno when the node is not a terminal.
     int openSerial(const std::string& path);
     int statusErro();
-    // Finds the device, waits until no other exchange holds it, opens it.
+    // Finds the device (or takes the terminal node SATVARO_DEVICE names,
+    // when set and not empty), waits until no other exchange holds it, opens it.
     // The device stays reserved to this channel until it is destroyed, which
     // comes after the pause that follows closing it. The wait counts in the
-    // exchange's time-out `timeoutMs`. 0, -1 (no device), CONNECT_BUSY
-    // (nothing was opened) or openSerial's result.
+    // exchange's time-out `timeoutMs`. 0, -1 (no device, or a named node
+    // that is none: logged), CONNECT_BUSY (nothing was opened) or
+    // openSerial's result.
     int connect_client(int timeoutMs = NO_TIME_LIMIT);
     void disconnect_client();
     bool serialIsValid();  // waits 1 s before answering false

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/Int128.h"
+
 namespace satsim {
 
 class Amount {
@@ -43,7 +45,7 @@ public:
     std::string text() const;
 
 private:
-    using Units = __int128;
+    using Units = Int128;
 
     explicit Amount(Units units) : m_units(units) {}
     static Amount toCents(Units value, Units divisor, bool truncate);
