@@ -48,8 +48,8 @@ test:
 asan:
 	cmake --workflow --preset asan
 
-# The library and its many-callers tests, and the hub's concurrent and
-# front-door tests, under ThreadSanitizer.
+# The library and its many-callers tests, and the hub's tests of tills at
+# once, of its front door, journal and status, under ThreadSanitizer.
 tsan:
 	cmake --workflow --preset tsan
 

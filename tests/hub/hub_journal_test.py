@@ -6,6 +6,7 @@ no sale lost, none issued twice.
 
 CASE is one of: retries, lost_reply, crashes, export.
 """
+import collections
 import filecmp
 import os
 import random
@@ -127,6 +128,7 @@ def case_crashes(args, state):
     got no answer for: every sale made once, no session number twice."""
     rng = random.Random(2026)
     answers = {}
+    outcomes = collections.Counter()  # what the restarted hub knew of each sale
     for sale in range(30):
         hold = sale == 0  # killed while the device holds the sale
         hub = Hub(args.hub, state, wait_for_status=hold)
@@ -145,6 +147,7 @@ def case_crashes(args, state):
         hub = Hub(args.hub, state, wait_for_status=False)
         status, outcome = last_call(hub, 1)
         check(outcome["estado"] != "desconhecida", f"sale {sale}: {outcome}")
+        outcomes[outcome["estado"] + ("" if outcome["entregue"] else ", undelivered")] += 1
         if answers[sale] is None:  # no answer: the till sends it again
             answers[sale] = try_post(hub, fields)
         check(answers[sale] and answers[sale]["retorno"].split("|")[1] == "06000",
@@ -154,6 +157,7 @@ def case_crashes(args, state):
           f"sales at the device: {sales()}")
     sessions = [int(body[:6]) for code, body in journal() if code == "EnviarDadosVenda"]
     check(len(set(sessions)) == len(sessions), f"a session twice: {sessions}")
+    print("after each crash:", dict(outcomes))
 
 
 def try_post(hub, fields):
