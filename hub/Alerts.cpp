@@ -16,12 +16,6 @@ constexpr std::int64_t PENDING_TOLERANCE_SECONDS = DAY_SECONDS;
 constexpr char CRITICAL[] = "critical";
 constexpr char WARNING[] = "warning";
 
-std::string day(const std::string& yyyymmdd) {
-    return yyyymmdd.size() == 8
-               ? yyyymmdd.substr(0, 4) + "-" + yyyymmdd.substr(4, 2) + "-" + yyyymmdd.substr(6, 2)
-               : yyyymmdd;
-}
-
 void judgeCertificate(const DeviceStatus& status, std::int64_t now, std::vector<Alert>& alerts) {
     if (status.certificateExpiry == 0) {
         return;
@@ -29,12 +23,13 @@ void judgeCertificate(const DeviceStatus& status, std::int64_t now, std::vector<
     const std::int64_t left = status.certificateExpiry - now;
     if (left < 0) {
         alerts.push_back({"certificate_expired", CRITICAL,
-                          "the device's certificate expired on " + day(status.certificateExpires) +
-                              ": it cannot issue CF-e"});
+                          "the device's certificate expired on " +
+                              isoDeviceTime(status.certificateExpires) + ": it cannot issue CF-e"});
     } else if (left < CERTIFICATE_NOTICE_SECONDS) {
         alerts.push_back({"certificate_expiring", WARNING,
-                          "the device's certificate expires on " + day(status.certificateExpires) +
-                              ", in " + std::to_string(left / DAY_SECONDS) + " days"});
+                          "the device's certificate expires on " +
+                              isoDeviceTime(status.certificateExpires) + ", in " +
+                              std::to_string(left / DAY_SECONDS) + " days"});
     }
 }
 

@@ -1,7 +1,6 @@
 #include "CallAnswers.h"
 
 #include <ctime>
-#include <nlohmann/json.hpp>
 
 #include "Utf8Text.h"
 
@@ -16,10 +15,6 @@ HttpAnswer jsonAnswer(int status, const Json& body) {
     answer.status = status;
     answer.body = body.dump();
     return answer;
-}
-
-Json timeOrNull(std::int64_t milliseconds) {
-    return milliseconds != 0 ? Json(isoTime(milliseconds)) : Json();
 }
 
 }  // namespace
@@ -64,6 +59,10 @@ std::string isoTime(std::int64_t milliseconds) {
     const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
     std::string iso(text, length);
     return iso.insert(iso.size() - 2, ":");  // +hhmm as +hh:mm
+}
+
+Json timeOrNull(std::int64_t milliseconds) {
+    return milliseconds != 0 ? Json(isoTime(milliseconds)) : Json();
 }
 
 }  // namespace hub

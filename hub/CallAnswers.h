@@ -4,6 +4,7 @@
 #define SATVARO_HUB_CALLANSWERS_H
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "HttpExchange.h"
@@ -27,6 +28,8 @@ HttpAnswer errorAnswer(int status, const std::string& reason);
 // A record's time as ISO 8601 in this machine's local time, with its
 // offset: "2026-12-07T08:15:30-03:00".
 std::string isoTime(std::int64_t milliseconds);
+// The same as JSON; null for 0, a time not known (yet).
+nlohmann::ordered_json timeOrNull(std::int64_t milliseconds);
 
 }  // namespace hub
 

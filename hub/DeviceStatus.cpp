@@ -1,8 +1,10 @@
 #include "hub/DeviceStatus.h"
 
+#include <algorithm>
 #include <ctime>
 #include <utility>
-#include <vector>
+
+#include "SatFunctions.h"
 
 namespace hub {
 
@@ -53,17 +55,6 @@ constexpr std::size_t KEY_DIGITS = 44;
 constexpr std::size_t NUMBER_AT = 31;
 constexpr std::size_t NUMBER_DIGITS = 6;
 
-std::vector<std::string> fieldsOf(const std::string& reply) {
-    std::vector<std::string> fields;
-    std::string::size_type start = 0;
-    for (std::string::size_type bar; (bar = reply.find('|', start)) != std::string::npos;
-         start = bar + 1) {
-        fields.push_back(reply.substr(start, bar - start));
-    }
-    fields.push_back(reply.substr(start));
-    return fields;
-}
-
 // A local time in `format` as seconds since the epoch; 0 when it is not one.
 std::int64_t localSeconds(const std::string& text, const char* format) {
     std::tm local{};
@@ -89,21 +80,21 @@ long numberOf(std::string key) {
 }  // namespace
 
 bool parseDeviceStatus(const std::string& reply, std::int64_t askedAt, DeviceStatus& status) {
-    const std::vector<std::string> fields = fieldsOf(reply);
-    if (fields.size() < FIELDS || fields[RESULT] != STATUS_GIVEN) {
+    const auto fields = std::count(reply.begin(), reply.end(), '|') + 1;
+    if (fields < FIELDS || replyField(reply, RESULT) != STATUS_GIVEN) {
         return false;
     }
     status = DeviceStatus();
     for (const auto& [field, member] : TEXT_FIELDS) {
-        status.*member = fields[field];
+        status.*member = replyField(reply, field);
     }
-    const std::string& state = fields[OPERATING_STATE];
+    const std::string state = replyField(reply, OPERATING_STATE);
     const bool number = !state.empty() && state.size() <= 4 &&
                         state.find_first_not_of("0123456789") == std::string::npos;
     status.operatingState = number ? std::stoi(state) : -1;
     status.blocked = status.operatingState != 0;
-    const long first = numberOf(fields[PENDING_FIRST]);
-    const long last = numberOf(fields[PENDING_LAST]);
+    const long first = numberOf(replyField(reply, PENDING_FIRST));
+    const long last = numberOf(replyField(reply, PENDING_LAST));
     status.pendingCfe = first >= 0 && last >= first ? last - first + 1 : 0;
     const std::int64_t expiryDay = localSeconds(status.certificateExpires, "%Y%m%d");
     status.certificateExpiry = expiryDay != 0 ? expiryDay + 24 * 60 * 60 - 1 : 0;
@@ -111,6 +102,17 @@ bool parseDeviceStatus(const std::string& reply, std::int64_t askedAt, DeviceSta
     const std::int64_t deviceClock = localSeconds(status.clock, "%Y%m%d%H%M%S");
     status.clockOffsetSeconds = deviceClock != 0 ? deviceClock - askedAt : 0;
     return true;
+}
+
+std::string isoDeviceTime(const std::string& text) {
+    if (text.size() != 8 && text.size() != 14) {
+        return text;
+    }
+    std::string iso = text.substr(0, 4) + "-" + text.substr(4, 2) + "-" + text.substr(6, 2);
+    if (text.size() == 14) {
+        iso += "T" + text.substr(8, 2) + ":" + text.substr(10, 2) + ":" + text.substr(12, 2);
+    }
+    return iso;
 }
 
 }  // namespace hub

@@ -1,6 +1,7 @@
-// The small files of the hub's state directory (where each till's session
-// numbers stand, a changed activation code): read whole, and replaced whole
-// so that a crash or a power cut leaves either the old content or the new.
+// The small files of the hub's state directory (a changed activation code;
+// the former files of the tills' session numbers, read once): read whole,
+// and replaced whole so that a crash or a power cut leaves either the old
+// content or the new.
 #ifndef SATVARO_HUB_STATEFILE_H
 #define SATVARO_HUB_STATEFILE_H
 

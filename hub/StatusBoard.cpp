@@ -48,20 +48,9 @@ int localDay(std::int64_t milliseconds) {
     return local.tm_year * 1000 + local.tm_yday;
 }
 
-Json timeOrNull(std::int64_t milliseconds) {
-    return milliseconds != 0 ? Json(isoTime(milliseconds)) : Json();
-}
-
-// The device's own times (local, YYYYMMDD[hhmmss]) in ISO 8601, as they are.
+// The device's own times in ISO 8601, as they are (local, no offset).
 Json deviceTime(const std::string& text) {
-    if (text.size() != 8 && text.size() != 14) {
-        return text.empty() ? Json() : Json(asUtf8(text));
-    }
-    std::string iso = text.substr(0, 4) + "-" + text.substr(4, 2) + "-" + text.substr(6, 2);
-    if (text.size() == 14) {
-        iso += "T" + text.substr(8, 2) + ":" + text.substr(10, 2) + ":" + text.substr(12, 2);
-    }
-    return iso;
+    return text.empty() ? Json() : Json(asUtf8(isoDeviceTime(text)));
 }
 
 std::string escapedLabel(const std::string& value) {

@@ -1,8 +1,9 @@
 // The hub's pieces that the HTTP cases cannot reach in reasonable time: the
 // access rules' network arithmetic, the journal's session numbers over a
 // whole cycle and a hundred restarts, what clients' bytes become in the log
-// and how many lines they may cause, the alerts over days, and when the
-// device's thread may do its own work.
+// and how many lines they may cause, the alerts over days, the status
+// board's data whatever the device says, and when the device's thread may
+// do its own work.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "ScopedWorkDir.h"
+#include "StatusBoard.h"
 #include "TestFiles.h"
 #include "hub/AddressList.h"
 #include "hub/Alerts.h"
@@ -213,6 +215,23 @@ TEST(HubAlerts, JudgeTheDevicesStatusOverDays) {
     EXPECT_EQ(pending.pendingCfe, 3);
     EXPECT_EQ(pending.serial, "900000001");
     EXPECT_FALSE(hub::parseDeviceStatus("000001|10001|Código de ativação inválido||", now, pending));
+}
+
+// A garbled reply must not take the status page down: JSON holds UTF-8 only.
+TEST(HubStatusBoard, ShowsTheDevicesTimesWhateverTheirBytes) {
+    hub::StatusBoard board(1000);
+    hub::DeviceStatus status;
+    status.lastTransmission = "2024\xff\xfe" "15103000";
+    status.certificateIssued = "\xff\xff\xff\xff" "0101";
+    board.deviceStatus(&status, 2000);
+    std::string data;
+    ASSERT_NO_THROW(data = board.json({}, 2000).dump());
+    EXPECT_NE(data.find("\"last_transmission\":\"2024-\u00ff\u00fe-15T10:30:00\""),
+              std::string::npos)
+        << data;
+    EXPECT_NE(data.find("\"certificate_issued\":\"\u00ff\u00ff\u00ff\u00ff-01-01\""),
+              std::string::npos)
+        << data;
 }
 
 TEST(HubDeviceQueue, IdleWorkRunsOnlyWithNoCallWaitingAndDelaysACallByItselfAlone) {

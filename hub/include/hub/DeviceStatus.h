@@ -38,6 +38,11 @@ struct DeviceStatus {
 // refusal, another result than 10000, too few fields).
 bool parseDeviceStatus(const std::string& reply, std::int64_t askedAt, DeviceStatus& status);
 
+// One of the device's times (YYYYMMDD or YYYYMMDDhhmmss, its local time) in
+// ISO 8601, without an offset: "2029-01-01", "2024-03-15T10:30:00"; any
+// other text as it is.
+std::string isoDeviceTime(const std::string& text);
+
 }  // namespace hub
 
 #endif
