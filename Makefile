@@ -102,9 +102,8 @@ cross-check: cross build package
 
 # The driver's overhead per call on amd64, i386 and arm64 in one run.
 cross-bench: build
-	cmake --build build --target bench_commands
 	for arch in i386 arm64; do \
-	  cmake --preset cross-$$arch >/dev/null && cmake --build build-cross-$$arch --target bench_commands || exit 1; \
+	  cmake --preset cross-$$arch >/dev/null && cmake --build --preset cross-$$arch --target bench_commands || exit 1; \
 	done
 	scripts/cross-bench.sh build build-cross-i386 build-cross-arm64
 

@@ -1,5 +1,6 @@
-// What the calling process holds, as /proc shows it: sampled by the programs
-// that make many driver calls, to see that the calls give back what they take.
+// What a process holds, as /proc shows it: sampled by the programs that make
+// many driver calls, to see that the calls give back what they take, and by
+// the hub's benchmarks.
 #ifndef SATVARO_BENCH_PROCESSRESOURCES_H
 #define SATVARO_BENCH_PROCESSRESOURCES_H
 
@@ -7,15 +8,21 @@
 #include <fstream>
 #include <string>
 
-// Resident memory in kB; -1 when unknown.
-inline long residentKb() {
-    std::ifstream status("/proc/self/status");
+// A field of /proc/<pid>/status, e.g. "VmRSS" (kB) or "Threads"; -1 when
+// unknown.
+inline long statusField(const std::string& field, const std::string& pid = "self") {
+    std::ifstream status("/proc/" + pid + "/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stol(line.substr(field.size() + 1));
         }
     }
     return -1;
+}
+
+// Resident memory in kB; -1 when unknown.
+inline long residentKb() {
+    return statusField("VmRSS");
 }
 
 // Open descriptors, the one that lists them included.

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "HubClient.h"
+#include "Timing.h"
 #include "hub/ActivationCode.h"
 #include "hub/CallRecord.h"
 #include "hub/Hub.h"
@@ -52,19 +53,8 @@ extern "C" __attribute__((visibility("default"))) int usleep(useconds_t microsec
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const char CODE[] = "12345678";
 constexpr int TILLS = 8;
-
-double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
 
 const std::string& sale() {
     static const std::string document = [] {

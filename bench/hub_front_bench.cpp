@@ -33,25 +33,16 @@
 #include <vector>
 
 #include "HubClient.h"
+#include "ProcessResources.h"
+#include "Timing.h"
 
 extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const char STRANGER[] = "192.0.2.3";
 const char HOLDER[] = "192.0.2.2";
 const char TILL[] = "192.0.2.4";
-
-double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
 
 // satvaro-hub as a child process, its log drained by a thread of its own.
 class HubProcess {
@@ -100,15 +91,9 @@ public:
     }
 
     int port() const { return m_port; }
-    // A field of /proc/<pid>/status, e.g. "VmRSS" (kB) or "Threads".
+    // A field of its /proc/<pid>/status, e.g. "VmRSS" (kB) or "Threads".
     long status(const std::string& field) const {
-        std::ifstream file("/proc/" + std::to_string(m_pid) + "/status");
-        for (std::string line; std::getline(file, line);) {
-            if (line.rfind(field + ":", 0) == 0) {
-                return std::stol(line.substr(field.size() + 1));
-            }
-        }
-        return -1;
+        return statusField(field, std::to_string(m_pid));
     }
 
 private:

@@ -22,10 +22,10 @@
 
 #include "codec/Message.h"
 #include "serial/SerialCommChannel.h"
+#include "Timing.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 const size_t REQUEST_SIZE = 3 << 19;  // 1.5 MiB
 
@@ -111,11 +111,6 @@ int openRawSlave(const std::string& path) {
 
 double seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Each iteration sends the request both ways, so that both see the same

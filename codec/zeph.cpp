@@ -43,11 +43,9 @@ constexpr std::array<std::uint16_t, 256> makeCrc16Table() {
     return table;
 }
 
-}  // namespace
-
+// Byte-at-a-time table of the CRC, derived from the polynomial when the
+// library is compiled.
 constexpr std::array<std::uint16_t, 256> crc16tab = makeCrc16Table();
-
-namespace {
 
 // Slicing-by-16: slice k gives the CRC of one byte followed by k zero
 // bytes, so sixteen input bytes fold into the register with independent

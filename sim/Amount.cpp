@@ -68,8 +68,9 @@ std::vector<Amount> Amount::spread(const std::vector<Amount>& weights) const {
     std::vector<std::pair<Units, std::size_t>> remainders;
     for (std::size_t i = 0; i < weights.size(); ++i) {
         Units scaled = cents * (weights[i].m_units / UNITS_PER_CENT);
-        shares[i] = Amount(scaled / whole * UNITS_PER_CENT);
-        left -= scaled / whole;
+        const Units share = scaled / whole;
+        shares[i] = Amount(share * UNITS_PER_CENT);
+        left -= share;
         remainders.emplace_back(-(scaled % whole), i);
     }
     std::sort(remainders.begin(), remainders.end());

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 
 #include "sim/Files.h"
 
@@ -168,30 +169,27 @@ Faults FaultFile::forRequest(const std::string& command) {
     return faults;
 }
 
-bool FaultFile::standing(const std::string& name, std::string& argument) const {
+StandingFaults FaultFile::standing() const {
+    StandingFaults faults;
     std::string text;
     if (!readFile(m_path, text))
-        return false;
+        return faults;
+    bool stallSeen = false;
+    bool holdSeen = false;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        std::string scope, fault, lineName;
+        std::string scope, fault, name, argument;
         splitFirst(trimRight(line), scope, fault);
-        splitFirst(fault, lineName, argument);
-        if (scope == "*" && lineName == name)
-            return true;
+        splitFirst(fault, name, argument);
+        if (scope != "*")
+            continue;
+        long bytes = 0;
+        if (name == "stall" && !std::exchange(stallSeen, true))
+            faults.stallAfter = toNumber(argument, 0, LONG_MAX, bytes) ? bytes : -1;
+        if (name == "hold" && !std::exchange(holdSeen, true))
+            faults.holding = argument.empty();
     }
-    return false;
-}
-
-long FaultFile::stallAfter() const {
-    std::string count;
-    long bytes = 0;
-    return standing("stall", count) && toNumber(count, 0, LONG_MAX, bytes) ? bytes : -1;
-}
-
-bool FaultFile::holding() const {
-    std::string none;
-    return standing("hold", none) && none.empty();
+    return faults;
 }
 
 }  // namespace satsim

@@ -42,6 +42,15 @@ struct Faults {
 // `error` set, when the fault is unknown or its arguments are not valid.
 bool applyFault(const std::string& fault, Faults& faults, std::string& error);
 
+// The faults that stand for as long as their lines are there (scope "*").
+struct StandingFaults {
+    // N of a line "* stall N": the device reads no more of a request once N
+    // of its bytes came. -1 without one.
+    long stallAfter = -1;
+    // A line "* hold": replies are held back.
+    bool holding = false;
+};
+
 // The faults file of a state directory.
 class FaultFile {
 public:
@@ -50,16 +59,10 @@ public:
     // The faults for one request of `command`; consumes the "next" lines.
     // Lines that cannot be understood are reported on stderr and skipped.
     Faults forRequest(const std::string& command);
-    // N of a line "* stall N": the device reads no more of a request once N
-    // of its bytes came, for as long as the line is there. -1 without one.
-    long stallAfter() const;
-    // Whether there is a line "* hold": replies are held back while it is.
-    bool holding() const;
+    // The standing faults now (the first line of each counts).
+    StandingFaults standing() const;
 
 private:
-    // Whether there is a line "* NAME [ARGUMENT]", with its argument.
-    bool standing(const std::string& name, std::string& argument) const;
-
     std::string m_path;
 };
 

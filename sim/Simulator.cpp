@@ -40,11 +40,12 @@ bool Simulator::start(std::string& error) {
 int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask) {
     while (!stop) {
         auto now = Clock::now();
-        const bool held = m_faults.holding();
+        const StandingFaults standing = m_faults.standing();
+        const bool held = standing.holding;
         int dueMs = m_waitingForReader ? READ_CHECK_MS : m_transmitter.msUntilDue(now);
         if (held && !m_waitingForReader && dueMs >= 0)
             dueMs = STALL_CHECK_MS;
-        const size_t most = readable();
+        const size_t most = readable(standing.stallAfter);
         if (most == 0 && (dueMs < 0 || dueMs > STALL_CHECK_MS))
             dueMs = STALL_CHECK_MS;
         pollfd line{m_link.masterFd(), static_cast<short>(most > 0 ? POLLIN : 0), 0};
@@ -79,8 +80,7 @@ int Simulator::serve(const volatile std::sig_atomic_t& stop, const sigset_t& wai
     return 0;
 }
 
-size_t Simulator::readable() {
-    const long stall = m_faults.stallAfter();
+size_t Simulator::readable(long stall) {
     if (stall < 0) {
         if (m_stalled) {
             m_reader.reset();

@@ -37,8 +37,9 @@ private:
 
     void readLine(size_t most);
     // How many bytes of the request under way may still be read: SIZE_MAX
-    // unless a stall is in force. Dropping the stall drops that request.
-    size_t readable();
+    // unless a stall after `stall` bytes is in force (-1: none). Dropping
+    // the stall drops that request.
+    size_t readable(long stall);
     void handle(const Request& request);
     void goOnWhenRead(Clock::time_point now);
     void hangUp();

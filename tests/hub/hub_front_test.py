@@ -16,12 +16,11 @@ import threading
 import time
 from urllib.parse import quote_from_bytes
 
-from hub_support import (main, Hub, add_addresses, check, journal, post, sale_for,
-                         write_faults)
+from hub_support import (WAIT, main, Hub, add_addresses, check, journal, post, request, sale_for,
+                         wait_until, write_faults)
 
 HUB, TILL, STRANGER, OTHER_TILL = "192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4"
 OPEN = {"listen": "0.0.0.0", "allow": f"{TILL} {OTHER_TILL}"}
-WAIT = 60  # bound of every wait for the hub: passing never depends on it
 
 
 def connect(hub, source):
@@ -36,14 +35,6 @@ def closed_unread(connection):
         return connection.recv(1) == b""
     except ConnectionResetError:
         return True
-
-
-def request(path, body=b"", headers=None, method="POST"):
-    head = {"Host": "hub", "Content-Type": "application/x-www-form-urlencoded",
-            "Content-Length": str(len(body)), **(headers or {})}
-    lines = "".join(f"{name}: {value}\r\n" for name, value in head.items() if value is not None)
-    target = path if isinstance(path, bytes) else path.encode()
-    return method.encode() + b" " + target + b" HTTP/1.1\r\n" + lines.encode() + b"\r\n" + body
 
 
 class KeptOpen(io.BufferedReader):
@@ -243,14 +234,11 @@ def case_stop(args, state):
     # Held at the device: a function whose time-out leaves the test room.
     first = threading.Thread(target=call, args=(0, "consultarstatusoperacional"))
     first.start()
-    deadline = time.monotonic() + WAIT
-    while not journal() and time.monotonic() < deadline:  # at the device, held
-        time.sleep(0.05)
+    wait_until(journal, "the first call at the device, held")
     queued = [threading.Thread(target=call, args=(till,)) for till in range(1, 11)]
     for thread in queued:
         thread.start()
-    while sum("queued behind" in line for line in hub.log) < 11 and time.monotonic() < deadline:
-        time.sleep(0.05)
+    wait_until(lambda: sum("queued behind" in line for line in hub.log) >= 11, "11 calls queued")
     idle = socket.create_connection(("127.0.0.1", hub.port), timeout=WAIT)
     hub.process.send_signal(signal.SIGTERM)
     for thread in queued:

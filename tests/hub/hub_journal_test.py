@@ -17,16 +17,8 @@ import threading
 import time
 import urllib.parse
 
-from hub_support import main, Hub, check, journal, post, sale_for, valid_cpf, write_faults
-
-WAIT = 60  # bound of every wait: passing never depends on it
-
-
-def wait_until(condition, what):
-    deadline = time.monotonic() + WAIT
-    while not condition():
-        check(time.monotonic() < deadline, f"never: {what}")
-        time.sleep(0.05)
+from hub_support import (WAIT, main, Hub, check, journal, post, request, sale_for, valid_cpf,
+                         wait_until, write_faults)
 
 
 def sales():
@@ -52,9 +44,7 @@ def case_retries(args, state):
     write_faults("* hold\n")
     sale = urllib.parse.urlencode(sale_fields(1, valid_cpf(1), args.source)).encode()
     dropped = socket.create_connection(("127.0.0.1", hub.port), timeout=WAIT)
-    dropped.sendall(b"POST /hub/v1/enviardadosvenda HTTP/1.1\r\nHost: hub\r\n"
-                    b"Content-Type: application/x-www-form-urlencoded\r\n"
-                    b"Content-Length: " + str(len(sale)).encode() + b"\r\n\r\n" + sale)
+    dropped.sendall(request("/hub/v1/enviardadosvenda", sale))
     wait_until(lambda: sales() == [valid_cpf(1)], "the sale at the device")
     status, held = last_call(hub, 1)
     check(status == 200 and held["estado"] == "no_dispositivo" and held["retorno"] is None,

@@ -16,29 +16,15 @@ import sys
 import tempfile
 import time
 
-from hub_support import Hub, add_addresses, check, journal, main, post, write_faults
+from hub_support import (Hub, add_addresses, check, get, journal, main, post, wait_until,
+                         write_faults)
 
 SKIPPED = 77  # ctest's SKIP_RETURN_CODE
-WAIT = 60
 
 
-def get(hub, path, host="127.0.0.1", source=None):
-    connection = http.client.HTTPConnection(host, hub.port, timeout=WAIT,
-                                            source_address=(source, 0) if source else None)
-    connection.request("GET", path)
-    response = connection.getresponse()
-    return response.status, response.getheader("Content-Type"), response.read().decode()
-
-
-def status_when(hub, ready):
+def status_when(hub, ready, what):
     """status.json once `ready` holds of it."""
-    deadline = time.monotonic() + WAIT
-    while True:
-        status = json.loads(get(hub, "/status.json")[2])
-        if ready(status):
-            return status
-        check(time.monotonic() < deadline, f"the status never got there: {status}")
-        time.sleep(0.1)
+    return wait_until(lambda: status if ready(status := hub.status()) else None, what)
 
 
 def case_browser(args, state):
@@ -53,7 +39,7 @@ def case_browser(args, state):
         sys.exit(SKIPPED)
     hub = Hub(args.hub, state)
     post(hub, "consultarsat", {"numero_caixa": 7})
-    status_when(hub, lambda s: s["tills"] and "serial" in s["device"])
+    status_when(hub, lambda s: s["tills"] and "serial" in s["device"], "a till and the device")
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
@@ -107,7 +93,7 @@ def case_metrics(args, state):
     write_faults("next silence\n")
     post(hub, "consultarsat", {"numero_caixa": 3})  # no reply: 32768
     post(hub, "consultarsat", {"numero_caixa": 3})
-    status = status_when(hub, lambda s: len(s["tills"]) == 3)
+    status = status_when(hub, lambda s: len(s["tills"]) == 3, "three tills")
     status_code, content_type, text = get(hub, "/metrics", "192.0.2.1", "192.0.2.5")
     check(status_code == 200 and content_type.startswith("text/plain; version=0.0.4"),
           f"/metrics: {status_code} {content_type}")

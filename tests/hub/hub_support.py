@@ -15,6 +15,7 @@ import urllib.parse
 
 CODE = "12345678"
 FIRST, PER_TILL = 100000, 900
+WAIT = 60  # bound of every wait: passing never depends on it
 
 
 def till_range(till):
@@ -31,7 +32,6 @@ class Hub:
     its PID."""
 
     def __init__(self, program, state, wait_for_status=True, **settings):
-        self.state = state
         config = {"activation_code": CODE, "port": "0", "state_dir": state + "/state",
                   "work_dir": state + "/work", **settings}
         self.config = state + "/hub.conf"
@@ -45,18 +45,14 @@ class Hub:
         self.started = threading.Event()  # set at its port, or at its end
         self.reader = threading.Thread(target=self._read_log)
         self.reader.start()
-        if not self.started.wait(60) or self.port is None:
+        if not self.started.wait(WAIT) or self.port is None:
             raise RuntimeError("satvaro-hub did not start: " + "".join(self.log))
-        deadline = time.monotonic() + 60
-        while wait_for_status and self.status()["device"]["asked"] is None:
-            if time.monotonic() > deadline:
-                raise RuntimeError("satvaro-hub never asked the device's status")
-            time.sleep(0.05)
+        if wait_for_status:
+            wait_until(lambda: self.status()["device"]["asked"] is not None,
+                       "satvaro-hub asking the device's status")
 
     def status(self):
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
-        connection.request("GET", "/status.json")
-        return json.loads(connection.getresponse().read())
+        return json.loads(get(self, "/status.json")[2])
 
     def _read_log(self):
         for line in self.process.stderr:
@@ -88,6 +84,27 @@ def post(hub, function, fields=None, host="127.0.0.1", source=None, method="POST
     return status, reply
 
 
+def get(hub, path, host="127.0.0.1", source=None):
+    """(status, Content-Type, text) of a GET."""
+    connection = http.client.HTTPConnection(host, hub.port, timeout=WAIT,
+                                            source_address=(source, 0) if source else None)
+    connection.request("GET", path)
+    response = connection.getresponse()
+    answer = response.status, response.getheader("Content-Type"), response.read().decode()
+    connection.close()
+    return answer
+
+
+def request(path, body=b"", headers=None, method="POST"):
+    """The bytes of one HTTP/1.1 request, form-encoded by default; a header
+    given as None is left out."""
+    head = {"Host": "hub", "Content-Type": "application/x-www-form-urlencoded",
+            "Content-Length": str(len(body)), **(headers or {})}
+    lines = "".join(f"{name}: {value}\r\n" for name, value in head.items() if value is not None)
+    target = path if isinstance(path, bytes) else path.encode()
+    return method.encode() + b" " + target + b" HTTP/1.1\r\n" + lines.encode() + b"\r\n" + body
+
+
 def journal(own=False):
     """What reached the device: (code, body) per request, in order; the
     hub's own calls (its sessions are below 100000) only when `own`."""
@@ -104,6 +121,15 @@ def journal(own=False):
 def check(condition, what):
     if not condition:
         raise AssertionError(what)
+
+
+def wait_until(condition, what):
+    """What `condition` returned once it held, within WAIT."""
+    deadline = time.monotonic() + WAIT
+    while not (held := condition()):
+        check(time.monotonic() < deadline, f"never: {what}")
+        time.sleep(0.05)
+    return held
 
 
 def sale_for(source, cpf=None):

@@ -3,7 +3,6 @@
 #ifndef SATVARO_CODEC_ZEPH_H
 #define SATVARO_CODEC_ZEPH_H
 
-#include <array>
 #include <cstdint>
 #include <string>
 
@@ -27,10 +26,6 @@ extern const std::string HDR_CONTENT_UNCOMPRESSED_SIZE;  // "content-uncompresse
 extern const std::string HDR_EDC_TYPE;                   // "edc-type"
 extern const std::string HDR_EDC_TYPE_CRC16;             // "crc16-ccitt"
 extern const std::string HDR_EDC_WORD;                   // "edc-word"
-
-// Byte-at-a-time table of the CRC-16 with polynomial 0x1021 (MSB first),
-// derived from the polynomial when the library is compiled.
-extern const std::array<std::uint16_t, 256> crc16tab;
 
 // CRC-16/XMODEM (poly 0x1021, init 0, no reflection, no final xor) of
 // `length` bytes at `data`; 0 when `length` <= 0 (data is then not read).
